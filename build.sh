@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# One entry point for everything: ./build.sh run | test | bench | setup | build
+#   run    install what is missing, build, and play the sample book
+#   test   install what is missing, build, and run every test (native, Windows under Wine, fuzz)
+#   bench  build and run the benchmarks (they print figures; nothing is judged)
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+cd "$root"
+
+packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev
+          g++-mingw-w64-i686 libz-mingw-w64-dev zlib1g-dev
+          wine wine32:i386 wine64 xvfb x11-utils xdotool imagemagick)
+
+setup() {
+  local missing=()
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "== installing: ${missing[*]}"
+  local sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo dpkg --add-architecture i386
+  $sudo apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+configure_and_build() {
+  for preset in "$@"; do
+    echo "== building $preset"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset"
+  done
+}
+
+# Xvfb for everything with a window, and one long-lived wineserver on the build's private prefix
+# (created here once, so no test pays for it).
+xvfb_pid=""
+start_display() {
+  local n
+  for n in $(seq 90 120); do
+    [ -e "/tmp/.X${n}-lock" ] || [ -e "/tmp/.X11-unix/X${n}" ] || break
+  done
+  Xvfb ":$n" -screen 0 1600x900x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb_pid=$!
+  export DISPLAY=":$n"
+  export WINEPREFIX="$root/build/windows/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "== creating the Wine prefix"
+    wineboot -i >/dev/null 2>&1 || true
+  fi
+  wineserver -p 2>/dev/null || true
+  trap stop_display EXIT
+}
+stop_display() {
+  wineserver -k 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+}
+
+run_tests() {
+  local status=0
+  for preset in native windows fuzz; do
+    echo "== testing $preset"
+    ctest --preset "$preset" || status=1
+  done
+  return $status
+}
+
+cmd="${1:-help}"
+case "$cmd" in
+  setup) setup ;;
+  build) setup; configure_and_build native windows fuzz ;;
+  test)
+    setup
+    configure_and_build native windows fuzz
+    start_display
+    run_tests
+    ;;
+  run)
+    setup
+    configure_and_build native windows
+    start_display
+    tools/play-sample.sh
+    ;;
+  bench)
+    setup
+    configure_and_build native windows
+    start_display
+    tools/run-benchmarks.sh
+    ;;
+  *) sed -n '2,6p' "$0"; exit 2 ;;
+esac

@@ -1,0 +1,46 @@
+// Reader of the bundle appended to an executable: trailer, size table, optional MD5 digest,
+// and entries by number. Entry 0 is the index that maps names to numbers (see bundle_lookup.h).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/stream.h"
+
+namespace pageturn {
+
+class TExeExtReader {
+ public:
+  // A name that is blank after trimming means the running program's own file. A missing file,
+  // or one that cannot be opened within 5 seconds, leaves the reader empty (EntryCount 0).
+  // Raises Error("Can not find extent section") or Error("Content Valid failed!").
+  explicit TExeExtReader(const std::string& fileName);
+
+  // Appends entry n to the destination at its current position.
+  // Raises AssertionFailed("Error index", "ExeExt", 308) for n outside [0, EntryCount).
+  void ReadEntry(std::int32_t n, TStream& destination) const;
+  // The entry's bytes as an 8-bit string, byte for byte.
+  std::string ReadEntryText(std::int32_t n) const;
+
+  const std::string& FileName() const { return FileName_; }
+  std::int32_t EntryCount() const { return EntryCount_; }
+  const std::vector<std::int32_t>& EntrySizes() const { return EntrySizes_; }
+  std::int32_t DataStart() const { return DataStart_; }
+
+ private:
+  std::string FileName_;
+  std::int32_t EntryCount_ = 0;
+  std::vector<std::int32_t> EntrySizes_;
+  std::int32_t DataStart_ = 0;
+};
+
+// The full path of the running program's own file.
+std::string ProgramFileName();
+// "" stays ""; a path ending in '\' stays; anything else gets one '\' appended.
+std::string WithTrailingBackslash(const std::string& path);
+// The program's directory (up to and including the last '\' or ':'), with a trailing
+// backslash, then the name as it stands.
+std::string ProgramDirPath(const std::string& name);
+
+}  // namespace pageturn
