@@ -1,0 +1,512 @@
+#include "app/forms.h"
+
+#include <ole2.h>
+
+#include <algorithm>
+#include <memory>
+#include <stdexcept>
+
+#include "core/com.h"
+
+namespace pageturn {
+
+TApplication* Application = nullptr;
+
+namespace {
+
+// The window property that binds a window to its control; a property rather than the user data
+// slot, because adopted windows keep their own use of that slot.
+constexpr const char* kControlProperty = "PageturnControl";
+
+// The control whose window is being bound: set just before CreateWindowEx or a subclassing, and
+// taken by the window's first message. One GUI thread, so one slot.
+TWinControl* creationControl = nullptr;
+
+void RegisterClassOnce(const char* name, UINT style, HBRUSH background, WNDPROC procedure) {
+  WNDCLASSA existing;
+  const HINSTANCE instance = ::GetModuleHandleA(nullptr);
+  if (::GetClassInfoA(instance, name, &existing)) return;
+  WNDCLASSA wc = {};
+  wc.style = style;
+  wc.lpfnWndProc = procedure;
+  wc.hInstance = instance;
+  wc.hCursor = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+  wc.hIcon = ::LoadIconA(instance, "MAINICON");
+  if (!wc.hIcon) wc.hIcon = ::LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
+  wc.hbrBackground = background;
+  wc.lpszClassName = name;
+  ::RegisterClassA(&wc);
+}
+
+}  // namespace
+
+TShiftState KeyboardShiftState() {
+  TShiftState shift = 0;
+  if (::GetKeyState(VK_SHIFT) < 0) shift |= ssShift;
+  if (::GetKeyState(VK_MENU) < 0) shift |= ssAlt;
+  if (::GetKeyState(VK_CONTROL) < 0) shift |= ssCtrl;
+  return shift;
+}
+
+// ---- TWinControl
+
+TWinControl::TWinControl(TWinControl* owner) : owner_(owner) {
+  if (owner_) owner_->owned_.push_back(this);
+  SetMessageHandler(WM_KEYDOWN, [this](TMessage& m) { DoKeyDown(m); });
+  SetMessageHandler(WM_CHAR, [this](TMessage& m) { DoKeyPress(m); });
+  SetMessageHandler(WM_KEYUP, [this](TMessage& m) { DoKeyUp(m); });
+  SetMessageHandler(WM_SIZE, [this](TMessage& m) {
+    DefaultHandler(m);
+    AlignControls();
+  });
+  // Key messages offered to the control first (CN_BASE + WM_KEY...): not wanted by default.
+  for (UINT key = WM_KEYFIRST; key <= WM_KEYLAST; ++key)
+    SetMessageHandler(CN_BASE + key, [](TMessage& m) { m.Result = 0; });
+}
+
+TWinControl::~TWinControl() {
+  while (!owned_.empty()) delete owned_.back();  // each one leaves the list itself
+  DestroyHandle();
+  if (parent_) {
+    auto& siblings = parent_->controls_;
+    siblings.erase(std::remove(siblings.begin(), siblings.end(), this), siblings.end());
+  }
+  for (TWinControl* child : controls_) child->parent_ = nullptr;
+  if (owner_) {
+    auto& owned = owner_->owned_;
+    owned.erase(std::remove(owned.begin(), owned.end(), this), owned.end());
+  }
+}
+
+HWND TWinControl::Handle() {
+  if (!handle_) {
+    if (parent_) parent_->HandleNeeded();
+    if (!handle_) {
+      CreateWnd();
+      for (TWinControl* child : controls_) child->HandleNeeded();
+      AlignControls();
+    }
+  }
+  return handle_;
+}
+
+void TWinControl::DestroyHandle() {
+  if (!handle_) return;
+  for (TWinControl* child : controls_) child->DestroyHandle();
+  DestroyWnd();
+}
+
+void TWinControl::CreateParams(TCreateParams& params) {
+  params.Style = WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | (visible_ ? WS_VISIBLE : 0);
+  params.X = left_;
+  params.Y = top_;
+  params.Width = width_;
+  params.Height = height_;
+  params.WndParent = parent_ ? parent_->Handle() : nullptr;
+  params.Background = nullptr;
+}
+
+void TWinControl::CreateWnd() {
+  TCreateParams params;
+  CreateParams(params);
+  if ((params.Style & WS_CHILD) && !params.WndParent) return;  // a child needs its parent first
+  RegisterClassOnce(WindowClassName(), params.ClassStyle, params.Background,
+                    &TWinControl::InitialWindowProcedure);
+  defWndProc_ = ::DefWindowProcA;
+  SetCreationControl(this);
+  const HWND window = ::CreateWindowExA(
+      params.ExStyle, WindowClassName(), params.Caption.c_str(), params.Style, params.X, params.Y,
+      params.Width, params.Height, params.WndParent, nullptr, ::GetModuleHandleA(nullptr), nullptr);
+  SetCreationControl(nullptr);
+  if (!window) throw std::runtime_error("Error creating window");
+}
+
+void TWinControl::DestroyWnd() {
+  if (!handle_) return;
+  // Keep the last placement for a window made again later.
+  RECT r = BoundsRect();
+  left_ = r.left, top_ = r.top, width_ = r.right - r.left, height_ = r.bottom - r.top;
+  ::DestroyWindow(handle_);  // WM_NCDESTROY unbinds
+  Unbind();
+}
+
+void TWinControl::SetParent(TWinControl* parent) {
+  if (parent == parent_) return;
+  if (parent_) {
+    auto& siblings = parent_->controls_;
+    siblings.erase(std::remove(siblings.begin(), siblings.end(), this), siblings.end());
+  }
+  parent_ = parent;
+  if (!parent_) return;
+  parent_->controls_.push_back(this);
+  if (parent_->HandleAllocated()) {
+    if (handle_)
+      ::SetParent(handle_, parent_->Handle());
+    else
+      HandleNeeded();
+    parent_->AlignControls();
+  }
+}
+
+void TWinControl::SetAlign(TAlign align) {
+  align_ = align;
+  if (parent_) parent_->AlignControls();
+}
+
+void TWinControl::AlignControls() {
+  if (controls_.empty()) return;
+  RECT client = ClientRect();
+  const int inset = ClientInset();
+  for (TWinControl* child : controls_) {
+    if (child->align_ != TAlign::alClient) continue;
+    child->SetBounds(client.left + inset, client.top + inset,
+                     std::max(0L, client.right - client.left - 2 * inset),
+                     std::max(0L, client.bottom - client.top - 2 * inset));
+  }
+}
+
+RECT TWinControl::BoundsRect() {
+  RECT r = {left_, top_, left_ + width_, top_ + height_};
+  if (!handle_) return r;
+  if (::IsIconic(handle_)) {
+    WINDOWPLACEMENT placement = {};
+    placement.length = sizeof placement;
+    if (::GetWindowPlacement(handle_, &placement)) return placement.rcNormalPosition;
+  }
+  ::GetWindowRect(handle_, &r);
+  const HWND parentWindow = (::GetWindowLongA(handle_, GWL_STYLE) & WS_CHILD) ? ::GetParent(handle_) : nullptr;
+  if (parentWindow) ::MapWindowPoints(nullptr, parentWindow, reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+int TWinControl::Left() { return BoundsRect().left; }
+int TWinControl::Top() { return BoundsRect().top; }
+int TWinControl::Width() {
+  const RECT r = BoundsRect();
+  return r.right - r.left;
+}
+int TWinControl::Height() {
+  const RECT r = BoundsRect();
+  return r.bottom - r.top;
+}
+
+RECT TWinControl::ClientRect() {
+  RECT r = {0, 0, Width(), Height()};
+  if (handle_) ::GetClientRect(handle_, &r);
+  return r;
+}
+
+void TWinControl::SetBounds(int left, int top, int width, int height) {
+  const RECT now = BoundsRect();
+  if (left == now.left && top == now.top && width == now.right - now.left &&
+      height == now.bottom - now.top)
+    return;
+  left_ = left, top_ = top, width_ = width, height_ = height;
+  if (handle_ && !::IsIconic(handle_) && !::IsZoomed(handle_)) {
+    ::SetWindowPos(handle_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+  } else if (handle_) {
+    // A minimised or maximised window keeps its state; the bounds become those it is restored
+    // to, so a placement saved before maximising can be given back while still maximised.
+    WINDOWPLACEMENT placement = {};
+    placement.length = sizeof placement;
+    ::GetWindowPlacement(handle_, &placement);
+    placement.rcNormalPosition = {left, top, left + width, top + height};
+    ::SetWindowPlacement(handle_, &placement);
+  }
+  if (!handle_) AlignControls();
+}
+
+void TWinControl::SetVisible(bool visible) {
+  SetVisibleFlag(visible);
+  if (handle_) ::ShowWindow(handle_, visible ? SW_SHOW : SW_HIDE);
+}
+
+LRESULT TWinControl::Perform(UINT msg, WPARAM wParam, LPARAM lParam) {
+  TMessage message = {msg, wParam, lParam, 0};
+  WndProc(message);
+  return message.Result;
+}
+
+void TWinControl::WndProc(TMessage& message) { Dispatch(message); }
+
+void TWinControl::Dispatch(TMessage& message) {
+  const auto found = handlers_.find(message.Msg);
+  if (found != handlers_.end())
+    found->second(message);
+  else
+    DefaultHandler(message);
+}
+
+void TWinControl::DefaultHandler(TMessage& message) {
+  if (handle_)
+    message.Result = ::CallWindowProcA(defWndProc_, handle_, message.Msg, message.WParam, message.LParam);
+}
+
+TMessageHandler TWinControl::SetMessageHandler(UINT msg, TMessageHandler handler) {
+  TMessageHandler previous = [this](TMessage& m) { DefaultHandler(m); };
+  auto found = handlers_.find(msg);
+  if (found != handlers_.end()) previous = std::move(found->second);
+  handlers_[msg] = std::move(handler);
+  return previous;
+}
+
+void TWinControl::ChainMessageHandler(UINT msg, TChainedHandler handler) {
+  auto inherited = std::make_shared<TMessageHandler>();
+  *inherited = SetMessageHandler(
+      msg, [handler = std::move(handler), inherited](TMessage& m) { handler(m, *inherited); });
+}
+
+void TWinControl::DoKeyDown(TMessage& message) {
+  WORD key = static_cast<WORD>(message.WParam);
+  if (OnKeyDown) OnKeyDown(this, key, KeyboardShiftState());
+  if (key != 0) DefaultHandler(message);
+}
+
+void TWinControl::DoKeyPress(TMessage& message) {
+  char key = static_cast<char>(message.WParam);
+  if (OnKeyPress) OnKeyPress(this, key);
+  if (key != 0) DefaultHandler(message);
+}
+
+void TWinControl::DoKeyUp(TMessage& message) {
+  WORD key = static_cast<WORD>(message.WParam);
+  if (OnKeyUp) OnKeyUp(this, key, KeyboardShiftState());
+  if (key != 0) DefaultHandler(message);
+}
+
+TWinControl* TWinControl::FromHandle(HWND window) {
+  return window ? static_cast<TWinControl*>(::GetPropA(window, kControlProperty)) : nullptr;
+}
+
+void TWinControl::SetCreationControl(TWinControl* control) { creationControl = control; }
+
+void TWinControl::AttachWindow(HWND window) {
+  defWndProc_ = reinterpret_cast<WNDPROC>(::GetWindowLongPtrA(window, GWLP_WNDPROC));
+  SetCreationControl(this);
+  ::SetWindowLongPtrA(window, GWLP_WNDPROC,
+                      reinterpret_cast<LONG_PTR>(&TWinControl::InitialWindowProcedure));
+  ::SendMessageA(window, WM_NULL, 0, 0);
+  SetCreationControl(nullptr);
+}
+
+void TWinControl::DetachWindow() {
+  if (!handle_) return;
+  ::SetWindowLongPtrA(handle_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(defWndProc_));
+  Unbind();
+}
+
+void TWinControl::Bind(HWND window) {
+  handle_ = window;
+  ::SetPropA(window, kControlProperty, this);
+  ::SetWindowLongPtrA(window, GWLP_WNDPROC,
+                      reinterpret_cast<LONG_PTR>(&TWinControl::StandardWindowProcedure));
+}
+
+void TWinControl::Unbind() {
+  if (!handle_) return;
+  ::RemovePropA(handle_, kControlProperty);
+  handle_ = nullptr;
+}
+
+LRESULT CALLBACK TWinControl::InitialWindowProcedure(HWND window, UINT msg, WPARAM wParam,
+                                                     LPARAM lParam) {
+  TWinControl* control = creationControl;
+  if (!control) return ::DefWindowProcA(window, msg, wParam, lParam);
+  creationControl = nullptr;
+  control->Bind(window);
+  return StandardWindowProcedure(window, msg, wParam, lParam);
+}
+
+LRESULT CALLBACK TWinControl::StandardWindowProcedure(HWND window, UINT msg, WPARAM wParam,
+                                                      LPARAM lParam) {
+  TWinControl* control = FromHandle(window);
+  if (!control) return ::DefWindowProcA(window, msg, wParam, lParam);
+  const WNDPROC fallback = control->defWndProc_;
+  TMessage message = {msg, wParam, lParam, 0};
+  const bool ok = Boundary(false, [&] {
+    control->WndProc(message);
+    return true;
+  });
+  if (!ok) message.Result = 0;
+  if (msg == WM_NCDESTROY && FromHandle(window) == control) {
+    control->Unbind();
+    if (!ok) return ::CallWindowProcA(fallback, window, msg, wParam, lParam);
+  }
+  return message.Result;
+}
+
+// ---- TApplication
+
+TApplication::~TApplication() {
+  while (!forms_.empty()) {
+    TForm* form = forms_.back();
+    forms_.pop_back();
+    delete form;
+  }
+  mainForm_ = nullptr;
+  if (oleInitialized_) ::OleUninitialize();
+}
+
+void TApplication::Initialize() {
+  if (!oleInitialized_) oleInitialized_ = SUCCEEDED(::OleInitialize(nullptr));
+}
+
+void TApplication::AddForm(TForm* form) {
+  forms_.push_back(form);
+  if (!mainForm_) mainForm_ = form;
+  form->HandleNeeded();
+  form->DoCreate();
+}
+
+void TApplication::Terminate() {
+  // Like the original: the loop sees the quit message after what is already queued.
+  ::PostQuitMessage(0);
+}
+
+bool TApplication::IsKeyMsg(MSG& msg) {
+  if (msg.message < WM_KEYFIRST || msg.message > WM_KEYLAST) return false;
+  HWND window = ::GetCapture();
+  if (!window) {
+    window = msg.hwnd;
+    while (window && !TWinControl::FromHandle(window)) window = ::GetParent(window);
+  }
+  TWinControl* control = TWinControl::FromHandle(window);
+  return control && control->Perform(CN_BASE + msg.message, msg.wParam, msg.lParam) != 0;
+}
+
+bool TApplication::ProcessMessage(MSG& msg) {
+  if (msg.message == WM_QUIT) {
+    terminated_ = true;
+    return false;
+  }
+  bool handled = false;
+  if (OnMessage) OnMessage(msg, handled);
+  if (!handled && !IsKeyMsg(msg)) {
+    ::TranslateMessage(&msg);
+    ::DispatchMessageA(&msg);
+  }
+  return true;
+}
+
+bool TApplication::ProcessMessages() {
+  MSG msg;
+  while (!terminated_ && ::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) ProcessMessage(msg);
+  return !terminated_;
+}
+
+void TApplication::Run() {
+  if (mainForm_) mainForm_->Show();
+  MSG msg;
+  while (!terminated_) {
+    const BOOL got = ::GetMessageA(&msg, nullptr, 0, 0);
+    if (got == -1) break;
+    if (got == 0) msg.message = WM_QUIT;
+    ProcessMessage(msg);
+  }
+}
+
+// ---- TForm
+
+TForm::TForm(TWinControl* owner) : TWinControl(owner) {
+  SetVisibleFlag(false);
+  SetMessageHandler(WM_CLOSE, [this](TMessage&) { Close(); });
+  ChainMessageHandler(WM_SIZE, [this](TMessage& m, const TMessageHandler& inherited) {
+    // The state follows the window only while it is shown; before, it is the one Show applies.
+    if (showing_) {
+      if (m.WParam == SIZE_MAXIMIZED)
+        windowState_ = TWindowState::wsMaximized;
+      else if (m.WParam == SIZE_MINIMIZED)
+        windowState_ = TWindowState::wsMinimized;
+      else if (m.WParam == SIZE_RESTORED)
+        windowState_ = TWindowState::wsNormal;
+    }
+    inherited(m);
+  });
+  ChainMessageHandler(WM_DESTROY, [this](TMessage& m, const TMessageHandler& inherited) {
+    showing_ = false;
+    if (Application && Application->MainForm() == this) Application->Terminate();
+    inherited(m);
+  });
+}
+
+TForm::~TForm() {
+  // The children's window procedures go back before the form's window goes away.
+  DestroyHandle();
+}
+
+void TForm::CreateParams(TCreateParams& params) {
+  TWinControl::CreateParams(params);
+  params.Caption = caption_;
+  params.Style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;  // sizeable; hidden until shown
+  params.ExStyle = WS_EX_WINDOWEDGE | WS_EX_CONTROLPARENT;
+  params.WndParent = nullptr;
+  params.Background = ::GetSysColorBrush(COLOR_BTNFACE);
+}
+
+std::string TForm::Caption() {
+  if (!HandleAllocated()) return caption_;
+  const int length = ::GetWindowTextLengthA(Handle());
+  std::string text(static_cast<std::size_t>(length) + 1, '\0');
+  text.resize(static_cast<std::size_t>(::GetWindowTextA(Handle(), text.data(), length + 1)));
+  return text;
+}
+
+void TForm::SetCaption(const std::string& caption) {
+  caption_ = caption;
+  if (HandleAllocated()) ::SetWindowTextA(Handle(), caption.c_str());
+}
+
+namespace {
+int ShowCommand(TWindowState state) {
+  switch (state) {
+    case TWindowState::wsMinimized: return SW_SHOWMINNOACTIVE;
+    case TWindowState::wsMaximized: return SW_SHOWMAXIMIZED;
+    default: return SW_SHOWNORMAL;
+  }
+}
+}  // namespace
+
+void TForm::SetWindowState(TWindowState state) {
+  if (state == windowState_) return;
+  windowState_ = state;
+  if (showing_) ::ShowWindow(Handle(), ShowCommand(state));
+}
+
+void TForm::SetBorderWidth(int width) {
+  if (width == borderWidth_) return;
+  borderWidth_ = width;
+  if (HandleAllocated())
+    ::SetWindowPos(Handle(), nullptr, 0, 0, 0, 0,
+                   SWP_NOACTIVATE | SWP_NOZORDER | SWP_NOMOVE | SWP_NOSIZE | SWP_FRAMECHANGED);
+  AlignControls();
+}
+
+void TForm::SetVisible(bool visible) {
+  SetVisibleFlag(visible);
+  if (visible == showing_) return;
+  showing_ = visible;
+  if (visible) {
+    ::ShowWindow(Handle(), ShowCommand(windowState_));
+    ::SetForegroundWindow(Handle());
+  } else if (HandleAllocated()) {
+    ::ShowWindow(Handle(), SW_HIDE);
+  }
+}
+
+void TForm::Close() {
+  if (Application && Application->MainForm() == this)
+    Application->Terminate();
+  else
+    SetVisible(false);
+}
+
+void TForm::DoCreate() {
+  if (OnCreate) OnCreate(this);
+}
+
+TForm* GetParentForm(TWinControl* control) {
+  while (control && control->Parent()) control = control->Parent();
+  return dynamic_cast<TForm*>(control);
+}
+
+}  // namespace pageturn

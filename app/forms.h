@@ -1,0 +1,264 @@
+// The thin form framework the shell is built on, over Win32 alone: an application object with
+// its message loop, windowed controls with per-message handlers and a default window procedure,
+// and the top-level form. Everything here runs on the GUI thread.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace pageturn {
+
+// Framework notifications live above WM_APP's neighbours, as the original framework put them:
+// control messages at CM_BASE, messages reflected back to the control that owns a window at
+// CN_BASE (CN_BASE + WM_KEYDOWN is a key message offered to the focused control first).
+constexpr UINT CM_BASE = 0xB000;
+constexpr UINT CN_BASE = 0xBC00;
+
+struct TMessage {
+  UINT Msg;
+  WPARAM WParam;
+  LPARAM LParam;
+  LRESULT Result;
+};
+
+enum class TWindowState { wsNormal, wsMinimized, wsMaximized };
+enum class TAlign { alNone, alClient };
+
+using TShiftState = unsigned;
+constexpr TShiftState ssShift = 1, ssAlt = 2, ssCtrl = 4;
+TShiftState KeyboardShiftState();
+
+class TWinControl;
+using TNotifyEvent = std::function<void(TWinControl* sender)>;
+using TKeyEvent = std::function<void(TWinControl* sender, WORD& key, TShiftState shift)>;
+using TKeyPressEvent = std::function<void(TWinControl* sender, char& key)>;
+using TMessageHandler = std::function<void(TMessage& message)>;
+
+// A control with a window of its own. The owner frees the control; the parent holds its window.
+class TWinControl {
+ public:
+  explicit TWinControl(TWinControl* owner);
+  virtual ~TWinControl();
+  TWinControl(const TWinControl&) = delete;
+  TWinControl& operator=(const TWinControl&) = delete;
+
+  // The window handle, created on first use (the parent's first, for a child).
+  HWND Handle();
+  bool HandleAllocated() const { return handle_ != nullptr; }
+  void HandleNeeded() { Handle(); }
+  // Destroys the windows of the children and then this control's own (through DestroyWnd).
+  void DestroyHandle();
+
+  TWinControl* Owner() const { return owner_; }
+  TWinControl* Parent() const { return parent_; }
+  virtual void SetParent(TWinControl* parent);
+  const std::vector<TWinControl*>& Controls() const { return controls_; }
+
+  TAlign Align() const { return align_; }
+  void SetAlign(TAlign align);
+
+  // Outer bounds, in the parent's client coordinates (screen coordinates for a form).
+  int Left();
+  int Top();
+  int Width();
+  int Height();
+  virtual void SetBounds(int left, int top, int width, int height);
+  void SetLeft(int value) { SetBounds(value, Top(), Width(), Height()); }
+  void SetTop(int value) { SetBounds(Left(), value, Width(), Height()); }
+  void SetWidth(int value) { SetBounds(Left(), Top(), value, Height()); }
+  void SetHeight(int value) { SetBounds(Left(), Top(), Width(), value); }
+  RECT BoundsRect();
+  RECT ClientRect();
+
+  bool Visible() const { return visible_; }
+  virtual void SetVisible(bool visible);
+
+  // Runs the message through this control's window procedure, synchronously.
+  LRESULT Perform(UINT msg, WPARAM wParam, LPARAM lParam);
+
+  TKeyEvent OnKeyDown;
+  TKeyPressEvent OnKeyPress;
+  TKeyEvent OnKeyUp;
+
+  // The control bound to a window by this framework, or none.
+  static TWinControl* FromHandle(HWND window);
+
+ protected:
+  struct TCreateParams {
+    std::string Caption;
+    DWORD Style = 0;
+    DWORD ExStyle = 0;
+    int X = 0, Y = 0, Width = 0, Height = 0;
+    HWND WndParent = nullptr;
+    UINT ClassStyle = CS_DBLCLKS;
+    HBRUSH Background = nullptr;
+  };
+
+  // The window class registered for this control's windows.
+  virtual const char* WindowClassName() const { return "TWinControl"; }
+  virtual void CreateParams(TCreateParams& params);
+  // Gives the control its window; the default creates one of WindowClassName. An override may
+  // adopt a window made elsewhere instead (AttachWindow).
+  virtual void CreateWnd();
+  // Takes the window away; the default destroys it. Classes that override this call
+  // DestroyHandle in their own destructor, since the base destructor cannot reach the override.
+  virtual void DestroyWnd();
+
+  // First stop of every message of the window. The default dispatches: to the handler set for
+  // the message, else to DefaultHandler.
+  virtual void WndProc(TMessage& message);
+  void Dispatch(TMessage& message);
+  // Where unhandled messages end: the default window procedure of the window.
+  virtual void DefaultHandler(TMessage& message);
+
+  // Sets the handler for one message and returns the one it replaces (DefaultHandler when
+  // there was none), so an override can pass the message on.
+  TMessageHandler SetMessageHandler(UINT msg, TMessageHandler handler);
+  // The same, for a handler that gets the replaced one to pass the message on to.
+  using TChainedHandler = std::function<void(TMessage& message, const TMessageHandler& inherited)>;
+  void ChainMessageHandler(UINT msg, TChainedHandler handler);
+  void SetVisibleFlag(bool visible) { visible_ = visible; }
+
+  // Subclassing, in the framework's own steps: the control is registered as the one being
+  // bound, the window's procedure is set to InitialWindowProcedure, and the window's next
+  // message binds the window to the control. AttachWindow does all of it for a window made
+  // elsewhere, keeping its current procedure as the default one; DetachWindow puts that
+  // procedure back and forgets the window without destroying it.
+  static void SetCreationControl(TWinControl* control);
+  static LRESULT CALLBACK InitialWindowProcedure(HWND window, UINT msg, WPARAM wParam,
+                                                 LPARAM lParam);
+  void AttachWindow(HWND window);
+  void DetachWindow();
+  WNDPROC DefWndProc() const { return defWndProc_; }
+  void SetDefWndProc(WNDPROC procedure) { defWndProc_ = procedure; }
+
+  // Lays the children with alClient over the client area, less the border width.
+  void AlignControls();
+  virtual int ClientInset() const { return 0; }
+
+ private:
+  static LRESULT CALLBACK StandardWindowProcedure(HWND window, UINT msg, WPARAM wParam,
+                                                  LPARAM lParam);
+  void Bind(HWND window);
+  void Unbind();
+  void DoKeyDown(TMessage& message);
+  void DoKeyPress(TMessage& message);
+  void DoKeyUp(TMessage& message);
+
+  TWinControl* owner_;
+  std::vector<TWinControl*> owned_;
+  TWinControl* parent_ = nullptr;
+  std::vector<TWinControl*> controls_;
+  std::map<UINT, TMessageHandler> handlers_;
+  HWND handle_ = nullptr;
+  WNDPROC defWndProc_ = ::DefWindowProcA;
+  TAlign align_ = TAlign::alNone;
+  int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
+  bool visible_ = true;
+};
+
+class TForm;
+
+// The application: its title, main form, per-message hook and message loop.
+class TApplication {
+ public:
+  // Called for every message taken from the queue, before it is dispatched; setting `handled`
+  // keeps it from being dispatched.
+  using TMessageEvent = std::function<void(MSG& msg, bool& handled)>;
+
+  TApplication() = default;
+  ~TApplication();
+  TApplication(const TApplication&) = delete;
+  TApplication& operator=(const TApplication&) = delete;
+
+  // OLE for the whole GUI thread (the hosted runtime and the XML DOM need it).
+  void Initialize();
+
+  // Creates the form, gives it its window and runs its OnCreate. The first form created is the
+  // main form; closing it ends the program. The application owns its forms.
+  template <class Form>
+  Form* CreateForm() {
+    Form* form = new Form(nullptr);
+    AddForm(form);
+    return form;
+  }
+
+  // Shows the main form and runs the message loop until Terminate or the main form's close.
+  void Run();
+  void Terminate();
+  bool Terminated() const { return terminated_; }
+
+  // Takes the queued messages, through the hook, until the queue is empty; false once the
+  // program is told to end. For tests and modal waits.
+  bool ProcessMessages();
+
+  const std::string& Title() const { return title_; }
+  void SetTitle(const std::string& title) { title_ = title; }
+  TForm* MainForm() const { return mainForm_; }
+
+  TMessageEvent OnMessage;
+
+ private:
+  void AddForm(TForm* form);
+  bool ProcessMessage(MSG& msg);
+  bool IsKeyMsg(MSG& msg);
+
+  std::string title_;
+  TForm* mainForm_ = nullptr;
+  std::vector<TForm*> forms_;
+  bool terminated_ = false;
+  bool oleInitialized_ = false;
+};
+
+// The one application object of the program.
+extern TApplication* Application;
+
+// A top-level window with a caption, bounds and a window state.
+class TForm : public TWinControl {
+ public:
+  explicit TForm(TWinControl* owner);
+  ~TForm() override;
+
+  std::string Caption();
+  void SetCaption(const std::string& caption);
+
+  // While the form is shown the state is the window's; before, it is what Show will apply.
+  TWindowState WindowState() const { return windowState_; }
+  void SetWindowState(TWindowState state);
+
+  // Inset of the aligned children from the client edge.
+  int BorderWidth() const { return borderWidth_; }
+  void SetBorderWidth(int width);
+
+  void SetVisible(bool visible) override;
+  void Show() { SetVisible(true); }
+  bool Showing() const { return showing_; }
+  // Closing the main form ends the program; another form is hidden.
+  void Close();
+
+  // The OLE control of this form that is UI active, kept by the hosted controls.
+  TWinControl* ActiveOleControl = nullptr;
+
+  TNotifyEvent OnCreate;
+  // Runs OnCreate; the application calls it once the form has its window.
+  void DoCreate();
+
+ protected:
+  void CreateParams(TCreateParams& params) override;
+  int ClientInset() const override { return borderWidth_; }
+
+ private:
+  std::string caption_;
+  TWindowState windowState_ = TWindowState::wsNormal;
+  int borderWidth_ = 0;
+  bool showing_ = false;
+};
+
+// The form a control sits on, or none.
+TForm* GetParentForm(TWinControl* control);
+
+}  // namespace pageturn
