@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 #include <stdexcept>
+#include <string>
 
 #include "core/com.h"
 
@@ -118,7 +119,7 @@ void TWinControl::CreateWnd() {
       params.ExStyle, WindowClassName(), params.Caption.c_str(), params.Style, params.X, params.Y,
       params.Width, params.Height, params.WndParent, nullptr, ::GetModuleHandleA(nullptr), nullptr);
   SetCreationControl(nullptr);
-  if (!window) throw std::runtime_error("Error creating window");
+  if (!window) throw std::runtime_error("Error creating window (" + std::to_string(::GetLastError()) + ")");
 }
 
 void TWinControl::DestroyWnd() {
@@ -202,18 +203,23 @@ void TWinControl::SetBounds(int left, int top, int width, int height) {
       height == now.bottom - now.top)
     return;
   left_ = left, top_ = top, width_ = width, height_ = height;
-  if (handle_ && !::IsIconic(handle_) && !::IsZoomed(handle_)) {
-    ::SetWindowPos(handle_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+  if (handle_ && ::IsIconic(handle_)) {
+    SetRestoredBounds(left, top, width, height);
   } else if (handle_) {
-    // A minimised or maximised window keeps its state; the bounds become those it is restored
-    // to, so a placement saved before maximising can be given back while still maximised.
-    WINDOWPLACEMENT placement = {};
-    placement.length = sizeof placement;
-    ::GetWindowPlacement(handle_, &placement);
-    placement.rcNormalPosition = {left, top, left + width, top + height};
-    ::SetWindowPlacement(handle_, &placement);
+    // A maximised window stays maximised at the new bounds, and they also become the bounds it
+    // is restored to: so a placement saved before maximising can be given back while maximised.
+    if (::IsZoomed(handle_)) SetRestoredBounds(left, top, width, height);
+    ::SetWindowPos(handle_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
   }
   if (!handle_) AlignControls();
+}
+
+void TWinControl::SetRestoredBounds(int left, int top, int width, int height) {
+  WINDOWPLACEMENT placement = {};
+  placement.length = sizeof placement;
+  ::GetWindowPlacement(handle_, &placement);
+  placement.rcNormalPosition = {left, top, left + width, top + height};
+  ::SetWindowPlacement(handle_, &placement);
 }
 
 void TWinControl::SetVisible(bool visible) {

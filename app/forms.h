@@ -143,6 +143,7 @@ class TWinControl {
  private:
   static LRESULT CALLBACK StandardWindowProcedure(HWND window, UINT msg, WPARAM wParam,
                                                   LPARAM lParam);
+  void SetRestoredBounds(int left, int top, int width, int height);
   void Bind(HWND window);
   void Unbind();
   void DoKeyDown(TMessage& message);
