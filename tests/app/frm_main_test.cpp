@@ -90,6 +90,18 @@ TEST_F(MainWindowTest, EnterTwiceThenLeaveRestoresTheFirstPlacement) {
   EXPECT_TRUE(RectIs(Window(), 100, 120, 700, 500));
 }
 
+// As configuration mode 3 does it: full screen before the window is first shown.
+TEST_F(MainWindowTest, FullScreenEnteredBeforeShowingLeavesToTheDesignedPlacement) {
+  form_->EnterFullScreen();
+  form_->Show();
+  EXPECT_TRUE(RectIs(Window(), 0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)));
+  EXPECT_TRUE(::IsZoomed(Window()));
+  form_->LeaveFullScreen();
+  EXPECT_TRUE(RectIs(Window(), 399, 262, 1020, 575));
+  EXPECT_FALSE(::IsZoomed(Window()));
+  EXPECT_EQ(Style() & WS_OVERLAPPEDWINDOW, WS_OVERLAPPEDWINDOW);
+}
+
 TEST_F(MainWindowTest, FullScreenFromMaximisedReturnsMaximised) {
   form_->Show();
   form_->SetWindowState(TWindowState::wsMaximized);
