@@ -66,7 +66,7 @@ TWinControl::TWinControl(TWinControl* owner) : owner_(owner) {
 }
 
 TWinControl::~TWinControl() {
-  while (!owned_.empty()) delete owned_.back();  // each one leaves the list itself
+  DestroyComponents();
   DestroyHandle();
   if (parent_) {
     auto& siblings = parent_->controls_;
@@ -77,6 +77,10 @@ TWinControl::~TWinControl() {
     auto& owned = owner_->owned_;
     owned.erase(std::remove(owned.begin(), owned.end(), this), owned.end());
   }
+}
+
+void TWinControl::DestroyComponents() {
+  while (!owned_.empty()) delete owned_.back();  // each one leaves the list itself
 }
 
 HWND TWinControl::Handle() {
@@ -436,7 +440,8 @@ TForm::TForm(TWinControl* owner) : TWinControl(owner) {
 }
 
 TForm::~TForm() {
-  // The children's window procedures go back before the form's window goes away.
+  // Owned controls go first, whole, while the form's window still stands; then the window.
+  DestroyComponents();
   DestroyHandle();
 }
 

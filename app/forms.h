@@ -136,6 +136,9 @@ class TWinControl {
   WNDPROC DefWndProc() const { return defWndProc_; }
   void SetDefWndProc(WNDPROC procedure) { defWndProc_ = procedure; }
 
+  // Frees the owned controls now rather than after this class's destructor.
+  void DestroyComponents();
+
   // Lays the children with alClient over the client area, less the border width.
   void AlignControls();
   virtual int ClientInset() const { return 0; }
