@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <typeinfo>
 
 #include "bundle/bundle_platform.h"
 #include "bundle/md5.h"
@@ -131,6 +132,22 @@ void TExeExtReader::ReadEntry(std::int32_t n, TStream& destination) const {
 
   std::int32_t left = EntrySizes_[n];
   if (left <= 0) return;
+  // Into memory the entry is read straight where it belongs, saving the copy through a buffer.
+  // (Only a plain TMemoryStream: a derived one may want to see the writes.)
+  if (typeid(destination) == typeid(TMemoryStream)) {
+    auto* memory = static_cast<TMemoryStream*>(&destination);
+    const std::int64_t at = memory->Position(), oldSize = memory->Size();
+    memory->SetSize(std::max<std::int64_t>(oldSize, at + left));
+    try {
+      file.ReadBuffer(memory->Memory() + at, static_cast<std::size_t>(left));
+    } catch (...) {
+      memory->SetSize(oldSize);
+      memory->SetPosition(at);
+      throw;
+    }
+    memory->SetPosition(at + left);
+    return;
+  }
   std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min(left, kExeExtCopyBufferSize)));
   while (left > 0) {
     const auto chunk = static_cast<std::size_t>(std::min<std::int32_t>(left, buffer.size()));
