@@ -36,7 +36,10 @@ inline std::string SectionBytes(const std::vector<std::string>& entries, std::ui
 }
 
 // A stand-in for the executable image that carries the bundle.
-inline const std::string kImage = std::string("MZ\x90\0\3\0\0\0 not really a program ", 32);
+inline const std::string kImage = [] {
+  using namespace std::string_literals;
+  return "MZ\x90\0\3\0\0\0 not really a program "s;
+}();
 
 class TempFolder : public ::testing::Test {
  protected:
