@@ -7,6 +7,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "bundle/bundle_writer.h"
+
 namespace pageturn::e2e {
 
 namespace {
@@ -16,10 +18,6 @@ std::string LinuxToWine(std::string path) {
   for (char& c : path)
     if (c == '/') c = '\\';
   return "Z:" + path;
-}
-
-void AppendU32(std::string& out, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
 }
 
 // Without a window manager Wine would wait for one on every map and unmap of a managed window
@@ -71,28 +69,13 @@ std::string BooksFolder() {
   return folder;
 }
 
-std::string MakeBook(const std::string& fileName, const std::vector<TBookEntry>& entries) {
+std::string MakeBook(const std::string& fileName, const std::vector<TBookEntry>& entries,
+                     bool digest) {
   const std::string book = BooksFolder() + "\\" + fileName;
-  std::string index;
-  for (std::size_t i = 0; i < entries.size(); ++i)
-    index += entries[i].name + "=" + std::to_string(i + 1) + "\r\n";
-  std::string bundle = index, sizes;
-  AppendU32(sizes, static_cast<std::uint32_t>(index.size()));
-  for (const auto& entry : entries) {
-    bundle += entry.bytes;
-    AppendU32(sizes, static_cast<std::uint32_t>(entry.bytes.size()));
-  }
-  const std::uint32_t count = static_cast<std::uint32_t>(entries.size() + 1);
-  const std::uint32_t sectionSize = static_cast<std::uint32_t>(bundle.size() + sizes.size() + 13);
-  bundle += sizes;
-  AppendU32(bundle, count);
-  bundle += '\0';  // no digest
-  AppendU32(bundle, sectionSize);
-  AppendU32(bundle, sectionSize ^ 0x12345678u);
-
-  std::ofstream out(book, std::ios::binary | std::ios::trunc);
-  out << ReadFileBytes(PlayerPath()) << bundle;
-  if (!out.flush()) throw std::runtime_error("cannot write " + book);
+  TBundleWriter writer;
+  for (const auto& entry : entries) writer.AddEntry(entry.name, entry.bytes);
+  writer.SetDigest(digest);
+  writer.WriteBook(PlayerPath(), book);
   return book;
 }
 

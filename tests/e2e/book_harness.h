@@ -19,8 +19,10 @@ struct TBookEntry {
 std::string PlayerPath();
 // A folder for the books of one test program, created empty on first use.
 std::string BooksFolder();
-// Writes the player followed by a bundle of the entries; returns the book's path.
-std::string MakeBook(const std::string& fileName, const std::vector<TBookEntry>& entries);
+// Writes the player followed by a bundle of the entries (with the bundle writer, optionally
+// with its digest) into BooksFolder; returns the book's path.
+std::string MakeBook(const std::string& fileName, const std::vector<TBookEntry>& entries,
+                     bool digest = false);
 // An ExeConfig.xml as book files carry it.
 std::string ExeConfigXml(const std::string& caption, const std::string& mode,
                          const std::string& width = "800", const std::string& height = "600");

@@ -39,7 +39,7 @@ const Books& TheBooks() {
     Books b;
     auto config = [](const std::string& xml) { return std::vector<TBookEntry>{{"ExeConfig.xml", xml}}; };
     b.mode1 = MakeBook("mode1.exe", config(ExeConfigXml("<![CDATA[Tom & Jerry <1>]]>", "1", "640", "480")));
-    b.mode2 = MakeBook("mode2.exe", config(ExeConfigXml("<![CDATA[Maximised]]>", "2")));
+    b.mode2 = MakeBook("mode2.exe", config(ExeConfigXml("<![CDATA[Maximised]]>", "2")), /*digest=*/true);
     b.mode3 = MakeBook("mode3.exe", config(ExeConfigXml("<![CDATA[Full screen]]>", "3")));
     b.mode4 = MakeBook("mode4.exe", config(ExeConfigXml("<![CDATA[Screen saver]]>", "4")));
     b.mode5 = MakeBook("mode5.exe", config(ExeConfigXml("<![CDATA[As designed]]>", "5")));
