@@ -73,12 +73,14 @@ class LogTest : public ::testing::Test {
     char tmp[MAX_PATH];
     ::GetTempPathA(MAX_PATH, tmp);
     dir_ = std::string(tmp) + "pageturn_log_" + std::to_string(::GetCurrentProcessId()) + "_" + info->name();
-    ::CreateDirectoryA(dir_.c_str(), nullptr);
 #else
     dir_ = "/tmp/pageturn_log_" + std::to_string(::getpid()) + "_" + info->name();
-    ::mkdir(dir_.c_str(), 0777);
 #endif
     dir_ += kSep;
+    // Process ids come round again under Wine: start from an empty folder whatever was left.
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+    std::filesystem::create_directories(dir_, ignored);
     DebugEnabled = true;
     LogFileName = dir_ + "trace.txt";
   }
