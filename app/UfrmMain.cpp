@@ -32,7 +32,9 @@ TfrmMain::TfrmMain(TWinControl* owner) : TForm(owner) {
   // OnKeyDown and OnKeyUp forward the form's keys to the host control (player wiring).
 }
 
-void TfrmMain::ParseCommandLine() { ParseLogSwitches(ProgramArguments(), DebugEnabled, LogFileName); }
+void TfrmMain::ParseCommandLine() {
+  ParseLogSwitches(ProgramArguments(), DebugEnabled, LogFileName);
+}
 
 void TfrmMain::FormCreate(TWinControl*) {
   ScreenSaverMode = false;
@@ -91,7 +93,7 @@ void TfrmMain::EnterFullScreen() {
   FullScreen = true;
   const LONG style = ::GetWindowLongA(Handle(), GWL_STYLE);
   ::SetWindowLongA(Handle(), GWL_STYLE, style & 0xFF3FFFFF);  // WS_CAPTION off
-  ::SetWindowLongA(Handle(), GWL_STYLE, WS_MAXIMIZEBOX);       // no caption, frame or menu
+  ::SetWindowLongA(Handle(), GWL_STYLE, WS_MAXIMIZEBOX);      // no caption, frame or menu
   SetBorderWidth(0);
   SetWindowState(TWindowState::wsMaximized);
   SetWidth(::GetSystemMetrics(SM_CXSCREEN));

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/com.h"
+#include "core/error.h"
 
 namespace pageturn {
 
@@ -114,7 +115,7 @@ void TWinControl::CreateParams(TCreateParams& params) {
 void TWinControl::CreateWnd() {
   TCreateParams params;
   CreateParams(params);
-  if ((params.Style & WS_CHILD) && !params.WndParent) return;  // a child needs its parent first
+  if ((params.Style & WS_CHILD) && !params.WndParent) throw Error("Control has no parent window");
   RegisterClassOnce(WindowClassName(), params.ClassStyle, params.Background,
                     &TWinControl::InitialWindowProcedure);
   defWndProc_ = ::DefWindowProcA;
@@ -123,7 +124,7 @@ void TWinControl::CreateWnd() {
       params.ExStyle, WindowClassName(), params.Caption.c_str(), params.Style, params.X, params.Y,
       params.Width, params.Height, params.WndParent, nullptr, ::GetModuleHandleA(nullptr), nullptr);
   SetCreationControl(nullptr);
-  if (!window) throw std::runtime_error("Error creating window (" + std::to_string(::GetLastError()) + ")");
+  if (!window) throw Error("Error creating window");
 }
 
 void TWinControl::DestroyWnd() {
@@ -179,7 +180,8 @@ RECT TWinControl::BoundsRect() {
     if (::GetWindowPlacement(handle_, &placement)) return placement.rcNormalPosition;
   }
   ::GetWindowRect(handle_, &r);
-  const HWND parentWindow = (::GetWindowLongA(handle_, GWL_STYLE) & WS_CHILD) ? ::GetParent(handle_) : nullptr;
+  const HWND parentWindow =
+      (::GetWindowLongA(handle_, GWL_STYLE) & WS_CHILD) ? ::GetParent(handle_) : nullptr;
   if (parentWindow) ::MapWindowPoints(nullptr, parentWindow, reinterpret_cast<POINT*>(&r), 2);
   return r;
 }
@@ -249,7 +251,8 @@ void TWinControl::Dispatch(TMessage& message) {
 
 void TWinControl::DefaultHandler(TMessage& message) {
   if (handle_)
-    message.Result = ::CallWindowProcA(defWndProc_, handle_, message.Msg, message.WParam, message.LParam);
+    message.Result =
+        ::CallWindowProcA(defWndProc_, handle_, message.Msg, message.WParam, message.LParam);
 }
 
 TMessageHandler TWinControl::SetMessageHandler(UINT msg, TMessageHandler handler) {
@@ -470,9 +473,12 @@ void TForm::SetCaption(const std::string& caption) {
 namespace {
 int ShowCommand(TWindowState state) {
   switch (state) {
-    case TWindowState::wsMinimized: return SW_SHOWMINNOACTIVE;
-    case TWindowState::wsMaximized: return SW_SHOWMAXIMIZED;
-    default: return SW_SHOWNORMAL;
+    case TWindowState::wsMinimized:
+      return SW_SHOWMINNOACTIVE;
+    case TWindowState::wsMaximized:
+      return SW_SHOWMAXIMIZED;
+    default:
+      return SW_SHOWNORMAL;
   }
 }
 }  // namespace

@@ -120,7 +120,8 @@ std::string WithCrLfLines(const std::string& content) {
     }
     out.append(content, i, end - i);
     out += "\r\n";
-    i = end + ((content[end] == '\r' && end + 1 < content.size() && content[end + 1] == '\n') ? 2 : 1);
+    i = end +
+        ((content[end] == '\r' && end + 1 < content.size() && content[end + 1] == '\n') ? 2 : 1);
   }
   return out;
 }
@@ -174,8 +175,8 @@ void WriteLine(const std::string& message) {
   last.normalised = false;
   if (!written) return;
   // A message with a line break of its own leaves lines that the next call must re-end.
-  last.normalised = line.find_first_of("\r\n") == std::string::npos &&
-                    ReadFileStamp(LogFileName, last.stamp);
+  last.normalised =
+      line.find_first_of("\r\n") == std::string::npos && ReadFileStamp(LogFileName, last.stamp);
   last.fileName = LogFileName;
 }
 

@@ -96,7 +96,8 @@ std::wstring TXmlElement::Text() const {
     ::VariantInit(&value);
     OleCheck(child->get_nodeValue(&value));
     std::wstring text;
-    if (value.vt == VT_BSTR && value.bstrVal) text.assign(value.bstrVal, ::SysStringLen(value.bstrVal));
+    if (value.vt == VT_BSTR && value.bstrVal)
+      text.assign(value.bstrVal, ::SysStringLen(value.bstrVal));
     ::VariantClear(&value);
     return text;
   }

@@ -2,8 +2,8 @@
 // configuration needs: parse from bytes, find elements by name, take an element's text.
 #pragma once
 
-#include <windows.h>
 #include <msxml2.h>
+#include <windows.h>
 
 #include <cstdint>
 #include <string>

@@ -18,7 +18,8 @@ int main() {
 #ifdef _WIN32
   char tmp[MAX_PATH];
   ::GetTempPathA(MAX_PATH, tmp);
-  const std::string file = std::string(tmp) + "pageturn_bench_log_" + std::to_string(::GetCurrentProcessId()) + ".txt";
+  const std::string file =
+      std::string(tmp) + "pageturn_bench_log_" + std::to_string(::GetCurrentProcessId()) + ".txt";
 #else
   const std::string file = "/tmp/pageturn_bench_log_" + std::to_string(::getpid()) + ".txt";
 #endif

@@ -51,10 +51,9 @@ TEST(CommandLine, PreviewArgumentIsAnyPieceOfSlashPCommaDashP) {
   struct Case {
     const char* arg;
     bool preview;
-  } cases[] = {{"/p", true},   {"-P", true},  {" /p ", true},    {"\t/P\r\n", true},
-               {",", true},    {"p", true},   {"p,-", true},     {"/p,-p", true},
-               {"/s", false},  {"/c", false}, {"/p 123", false}, {"", false},
-               {"   ", false}, {"/pp", false}};
+  } cases[] = {{"/p", true},      {"-P", true},  {" /p ", true},  {"\t/P\r\n", true}, {",", true},
+               {"p", true},       {"p,-", true}, {"/p,-p", true}, {"/s", false},      {"/c", false},
+               {"/p 123", false}, {"", false},   {"   ", false},  {"/pp", false}};
   for (const auto& c : cases) EXPECT_EQ(IsPreviewArgument(c.arg), c.preview) << '"' << c.arg << '"';
 }
 

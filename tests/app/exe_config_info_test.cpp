@@ -74,10 +74,10 @@ TEST_F(ExeConfigInfoTest, CaptionIsVerbatimAndInTheSystemCodePage) {
 }
 
 TEST_F(ExeConfigInfoTest, ElementOrderIsFreeAndTheFirstOfANameCounts) {
-  const TExeConfigInfo info =
-      Load("<?xml version=\"1.0\"?><ExeConfig><WindowOpenHeight>3</WindowOpenHeight>"
-           "<WindowOpenMode>1</WindowOpenMode><WindowOpenMode>4</WindowOpenMode>"
-           "<ExeCaption>c</ExeCaption><WindowOpenWidth>5</WindowOpenWidth></ExeConfig>");
+  const TExeConfigInfo info = Load(
+      "<?xml version=\"1.0\"?><ExeConfig><WindowOpenHeight>3</WindowOpenHeight>"
+      "<WindowOpenMode>1</WindowOpenMode><WindowOpenMode>4</WindowOpenMode>"
+      "<ExeCaption>c</ExeCaption><WindowOpenWidth>5</WindowOpenWidth></ExeConfig>");
   EXPECT_EQ(info.WindowOpenMode, 1);
   EXPECT_EQ(info.WindowOpenWidth, 5);
   EXPECT_EQ(info.WindowOpenHeight, 3);

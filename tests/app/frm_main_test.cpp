@@ -1,12 +1,11 @@
 // The main window and the form framework in this process, with real windows (under Xvfb when
 // run under Wine). This test program carries no bundle, so the configuration is unreadable.
-#include "app/UfrmMain.h"
-
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <vector>
 
+#include "app/UfrmMain.h"
 #include "app/forms.h"
 
 namespace pageturn {
@@ -73,7 +72,8 @@ TEST_F(MainWindowTest, EnterTwiceThenLeaveRestoresTheFirstPlacement) {
   EXPECT_EQ(Style() & (WS_CAPTION | WS_THICKFRAME | WS_SYSMENU), 0);
   EXPECT_TRUE(Style() & WS_MAXIMIZEBOX);
   EXPECT_TRUE(::IsWindowVisible(Window()));
-  EXPECT_TRUE(RectIs(Window(), 0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)));
+  EXPECT_TRUE(
+      RectIs(Window(), 0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)));
   EXPECT_EQ(form_->WindowState(), TWindowState::wsMaximized);
 
   form_->EnterFullScreen();  // already there: the saved placement stays the first one
@@ -94,7 +94,8 @@ TEST_F(MainWindowTest, EnterTwiceThenLeaveRestoresTheFirstPlacement) {
 TEST_F(MainWindowTest, FullScreenEnteredBeforeShowingLeavesToTheDesignedPlacement) {
   form_->EnterFullScreen();
   form_->Show();
-  EXPECT_TRUE(RectIs(Window(), 0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)));
+  EXPECT_TRUE(
+      RectIs(Window(), 0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)));
   EXPECT_TRUE(::IsZoomed(Window()));
   form_->LeaveFullScreen();
   EXPECT_TRUE(RectIs(Window(), 399, 262, 1020, 575));
@@ -108,7 +109,8 @@ TEST_F(MainWindowTest, FullScreenFromMaximisedReturnsMaximised) {
   ASSERT_TRUE(::IsZoomed(Window()));
   form_->EnterFullScreen();
   EXPECT_EQ(form_->SavedWindowState, TWindowState::wsMaximized);
-  EXPECT_TRUE(RectIs(Window(), 0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)));
+  EXPECT_TRUE(
+      RectIs(Window(), 0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)));
   form_->LeaveFullScreen();
   EXPECT_TRUE(::IsZoomed(Window()));
   EXPECT_EQ(form_->WindowState(), TWindowState::wsMaximized);
@@ -253,8 +255,8 @@ TEST_F(MainWindowTest, AdoptedForeignWindowRoutesThroughTheControlAndIsGivenBack
   wc.hInstance = ::GetModuleHandleA(nullptr);
   wc.lpszClassName = "PageturnForeignTestWindow";
   ::RegisterClassA(&wc);
-  const HWND foreign = ::CreateWindowExA(0, wc.lpszClassName, "", WS_CHILD | WS_VISIBLE, 0, 0, 50, 50,
-                                         Window(), nullptr, wc.hInstance, nullptr);
+  const HWND foreign = ::CreateWindowExA(0, wc.lpszClassName, "", WS_CHILD | WS_VISIBLE, 0, 0, 50,
+                                         50, Window(), nullptr, wc.hInstance, nullptr);
   ASSERT_TRUE(foreign);
   std::vector<UINT> reached;
   foreignSeen = &reached;
@@ -264,13 +266,15 @@ TEST_F(MainWindowTest, AdoptedForeignWindowRoutesThroughTheControlAndIsGivenBack
   control->SetParent(form_);
   ASSERT_EQ(control->Handle(), foreign);
   EXPECT_EQ(TWinControl::FromHandle(foreign), control);
-  EXPECT_EQ(::SendMessageA(foreign, WM_USER + 7, 0, 0), 77) << "the default handler reaches the window's own procedure";
+  EXPECT_EQ(::SendMessageA(foreign, WM_USER + 7, 0, 0), 77)
+      << "the default handler reaches the window's own procedure";
   EXPECT_EQ(control->seen, std::vector<UINT>{WM_USER + 7});
   EXPECT_EQ(reached, std::vector<UINT>{WM_USER + 7});
 
   control->DestroyHandle();
   EXPECT_TRUE(::IsWindow(foreign)) << "the adopted window belongs to its maker";
-  EXPECT_EQ(reinterpret_cast<WNDPROC>(::GetWindowLongPtrA(foreign, GWLP_WNDPROC)), &ForeignProcedure);
+  EXPECT_EQ(reinterpret_cast<WNDPROC>(::GetWindowLongPtrA(foreign, GWLP_WNDPROC)),
+            &ForeignProcedure);
   EXPECT_EQ(TWinControl::FromHandle(foreign), nullptr);
   ::SendMessageA(foreign, WM_USER + 8, 0, 0);
   EXPECT_EQ(control->seen.size(), 1u);

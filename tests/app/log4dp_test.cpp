@@ -72,7 +72,8 @@ class LogTest : public ::testing::Test {
 #ifdef _WIN32
     char tmp[MAX_PATH];
     ::GetTempPathA(MAX_PATH, tmp);
-    dir_ = std::string(tmp) + "pageturn_log_" + std::to_string(::GetCurrentProcessId()) + "_" + info->name();
+    dir_ = std::string(tmp) + "pageturn_log_" + std::to_string(::GetCurrentProcessId()) + "_" +
+           info->name();
 #else
     dir_ = "/tmp/pageturn_log_" + std::to_string(::getpid()) + "_" + info->name();
 #endif
@@ -102,7 +103,8 @@ TEST_F(LogTest, LinesAreStampedAndEndedWithCrLf) {
 }
 
 TEST_F(LogTest, TimeStampHasTheFixedPattern) {
-  EXPECT_TRUE(std::regex_match(FormatLogTimeStamp(), std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)")))
+  EXPECT_TRUE(
+      std::regex_match(FormatLogTimeStamp(), std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)")))
       << FormatLogTimeStamp();
 }
 
@@ -131,9 +133,7 @@ TEST_F(LogTest, EarlierLinesAreReEndedWithCrLf) {
 // The append shortcut must notice any change made to the file by someone else.
 TEST_F(LogTest, ChangesByOthersBetweenLinesAreNormalisedToo) {
   TLog4DP::WriteLog("first");
-  {
-    std::ofstream(LogFileName, std::ios::binary | std::ios::app) << "foreign\nline";
-  }
+  { std::ofstream(LogFileName, std::ios::binary | std::ios::app) << "foreign\nline"; }
   TLog4DP::WriteLog("second");
   const std::string content = ReadFile(LogFileName);
   const std::size_t foreign = content.find("foreign\r\nline\r\n");
@@ -162,7 +162,8 @@ TEST_F(LogTest, ConcurrentCallsLoseNoLine) {
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t)
     threads.emplace_back([t] {
-      for (int i = 0; i < kLines; ++i) TLog4DP::WriteLog(std::to_string(t) + ":" + std::to_string(i));
+      for (int i = 0; i < kLines; ++i)
+        TLog4DP::WriteLog(std::to_string(t) + ":" + std::to_string(i));
     });
   for (auto& thread : threads) thread.join();
   const std::vector<std::string> messages = LoggedMessages(ReadFile(LogFileName));
@@ -206,7 +207,8 @@ TEST_F(LogTest, RelativeDirectoryStaysRelativeToTheCurrentDirectory) {
   TLog4DP::WriteLog("relative");
   ::SetCurrentDirectoryA(old);
   EXPECT_EQ(LogFileName, "logs\\trace.txt");
-  EXPECT_EQ(LoggedMessages(ReadFile(dir_ + "logs\\trace.txt")), std::vector<std::string>{"relative"});
+  EXPECT_EQ(LoggedMessages(ReadFile(dir_ + "logs\\trace.txt")),
+            std::vector<std::string>{"relative"});
 }
 #endif
 

@@ -29,8 +29,8 @@ void UnmanagedWindowsUnderWine() {
   done = true;
   if (!::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "wine_get_version")) return;
   HKEY key;
-  if (::RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\X11 Driver", 0, nullptr, 0, KEY_SET_VALUE,
-                        nullptr, &key, nullptr) == ERROR_SUCCESS) {
+  if (::RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\X11 Driver", 0, nullptr, 0,
+                        KEY_SET_VALUE, nullptr, &key, nullptr) == ERROR_SUCCESS) {
     ::RegSetValueExA(key, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>("N"), 2);
     ::RegCloseKey(key);
   }
@@ -160,7 +160,9 @@ bool TBookProcess::WaitForExit(DWORD timeoutMs, DWORD* exitCode) {
   return true;
 }
 
-bool TBookProcess::Running() const { return ::WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT; }
+bool TBookProcess::Running() const {
+  return ::WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT;
+}
 
 void TBookProcess::Kill() {
   if (!info_.hProcess || !Running()) return;
@@ -175,7 +177,9 @@ std::string ReadFileBytes(const std::string& path) {
   return s.str();
 }
 
-bool FileExists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool FileExists(const std::string& path) {
+  return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 bool WaitForFileText(const std::string& path, const std::string& text, DWORD timeoutMs) {
   const DWORD start = ::GetTickCount();

@@ -11,7 +11,7 @@
 namespace pageturn::e2e {
 
 struct TBookEntry {
-  std::string name;   // bundle entry name, forward slashes
+  std::string name;  // bundle entry name, forward slashes
   std::string bytes;
 };
 

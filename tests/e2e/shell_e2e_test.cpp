@@ -19,9 +19,9 @@ int ScreenHeight() { return ::GetSystemMetrics(SM_CYSCREEN); }
 ::testing::AssertionResult RectIs(const RECT& r, int left, int top, int width, int height) {
   if (r.left == left && r.top == top && r.right - r.left == width && r.bottom - r.top == height)
     return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "rect " << r.left << "," << r.top << " " << r.right - r.left
-                                       << "x" << r.bottom - r.top << ", want " << left << "," << top
-                                       << " " << width << "x" << height;
+  return ::testing::AssertionFailure()
+         << "rect " << r.left << "," << r.top << " " << r.right - r.left << "x" << r.bottom - r.top
+         << ", want " << left << "," << top << " " << width << "x" << height;
 }
 
 bool HasFrame(LONG style) { return (style & WS_OVERLAPPEDWINDOW) == WS_OVERLAPPEDWINDOW; }
@@ -37,18 +37,23 @@ struct Books {
 const Books& TheBooks() {
   static const Books books = [] {
     Books b;
-    auto config = [](const std::string& xml) { return std::vector<TBookEntry>{{"ExeConfig.xml", xml}}; };
-    b.mode1 = MakeBook("mode1.exe", config(ExeConfigXml("<![CDATA[Tom & Jerry <1>]]>", "1", "640", "480")));
-    b.mode2 = MakeBook("mode2.exe", config(ExeConfigXml("<![CDATA[Maximised]]>", "2")), /*digest=*/true);
+    auto config = [](const std::string& xml) {
+      return std::vector<TBookEntry>{{"ExeConfig.xml", xml}};
+    };
+    b.mode1 = MakeBook("mode1.exe",
+                       config(ExeConfigXml("<![CDATA[Tom & Jerry <1>]]>", "1", "640", "480")));
+    b.mode2 =
+        MakeBook("mode2.exe", config(ExeConfigXml("<![CDATA[Maximised]]>", "2")), /*digest=*/true);
     b.mode3 = MakeBook("mode3.exe", config(ExeConfigXml("<![CDATA[Full screen]]>", "3")));
     b.mode4 = MakeBook("mode4.exe", config(ExeConfigXml("<![CDATA[Screen saver]]>", "4")));
     b.mode5 = MakeBook("mode5.exe", config(ExeConfigXml("<![CDATA[As designed]]>", "5")));
     b.missing = MakeBook("missing.exe", {{"book.swf", "FWS"}});
     b.broken = MakeBook("broken.exe", config(ExeConfigXml("x", "2").substr(0, 70)));
     b.mixed = MakeBook("mixed.exe", config(ExeConfigXml("text<b>and an element</b>", "3")));
-    b.noHeight = MakeBook("noheight.exe",
-                          config("<ExeConfig><ExeCaption>c</ExeCaption><WindowOpenMode>3</WindowOpenMode>"
-                                 "<WindowOpenWidth>1</WindowOpenWidth></ExeConfig>"));
+    b.noHeight =
+        MakeBook("noheight.exe",
+                 config("<ExeConfig><ExeCaption>c</ExeCaption><WindowOpenMode>3</WindowOpenMode>"
+                        "<WindowOpenWidth>1</WindowOpenWidth></ExeConfig>"));
     return b;
   }();
   return books;
@@ -157,7 +162,7 @@ TEST(ShellEndToEnd, LeavingFullScreenGivesBackTheDesignedPlacement) {
   TBookProcess book(TheBooks().mode3, "-D -Ftrace.txt", "C:\\");
   ASSERT_TRUE(book.WaitForWindow());
   ASSERT_TRUE(IsFullScreenStyle(book.Report().style));
-  book.PostChar(27);  // Escape typed into the form, past the hook
+  book.PostChar(27);   // Escape typed into the form, past the hook
   book.PostChar('s');  // logged once the Escape has been handled in full
   const std::string log = InBooks("trace.txt");
   ASSERT_TRUE(WaitForFileText(log, "FormKeyPress[s]"));
@@ -235,7 +240,8 @@ TEST_F(ScreenSaverTest, PreviewArgumentEndsTheProgramAfterStartUp) {
   const char* ending[] = {"/p", "-P", "\" /p \"", ",", "p 1"};  // the last: p alone is taken
   const char* staying[] = {"/s", "\"/p 123\""};
   std::vector<std::unique_ptr<TBookProcess>> ends, stays;
-  for (const char* arguments : ending) ends.push_back(std::make_unique<TBookProcess>(TheBooks().mode4, arguments));
+  for (const char* arguments : ending)
+    ends.push_back(std::make_unique<TBookProcess>(TheBooks().mode4, arguments));
   for (std::size_t i = 0; i < std::size(staying); ++i)
     stays.push_back(std::make_unique<TBookProcess>(
         TheBooks().mode4, std::string(staying[i]) + " -D -Fstay" + std::to_string(i) + ".log"));
