@@ -517,6 +517,15 @@ void TForm::Close() {
     SetVisible(false);
 }
 
+TWinControl* TForm::ActiveControl() {
+  if (!HandleAllocated()) return nullptr;
+  for (HWND window = ::GetFocus(); window && window != Handle(); window = ::GetParent(window)) {
+    TWinControl* control = FromHandle(window);
+    if (control && GetParentForm(control) == this) return control;
+  }
+  return nullptr;
+}
+
 void TForm::DoCreate() {
   if (OnCreate) OnCreate(this);
 }

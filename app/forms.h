@@ -244,6 +244,9 @@ class TForm : public TWinControl {
   // Closing the main form ends the program; another form is hidden.
   void Close();
 
+  // The control of this form whose window (or a window inside it) has the keyboard focus; none
+  // when the focus is elsewhere or on the form itself.
+  TWinControl* ActiveControl();
   // The OLE control of this form that is UI active, kept by the hosted controls.
   TWinControl* ActiveOleControl = nullptr;
 

@@ -229,7 +229,7 @@ LRESULT CALLBACK ForeignProcedure(HWND window, UINT msg, WPARAM wParam, LPARAM l
   return ::DefWindowProcA(window, msg, wParam, lParam);
 }
 
-TEST_F(MainWindowTest, ClientAlignedChildFillsTheClientAreaInsideTheBorder) {
+TEST_F(MainWindowTest, ClientAlignedChildFillsTheClientAreaAndIsTheActiveControlWithTheFocus) {
   auto* child = new TProbeControl(form_);
   child->SetAlign(TAlign::alClient);
   child->SetParent(form_);
@@ -239,6 +239,12 @@ TEST_F(MainWindowTest, ClientAlignedChildFillsTheClientAreaInsideTheBorder) {
   EXPECT_EQ(child->Left(), 0);
   EXPECT_EQ(child->Width(), client.right);
   EXPECT_EQ(child->Height(), client.bottom);
+
+  form_->Show();
+  ::SetFocus(child->Handle());
+  EXPECT_EQ(form_->ActiveControl(), child);
+  ::SetFocus(Window());
+  EXPECT_EQ(form_->ActiveControl(), nullptr);
 
   form_->SetBounds(10, 10, 500, 400);
   ::GetClientRect(Window(), &client);
