@@ -60,6 +60,8 @@ class TContentProvider final : public IContentProvider,
   void SendResponseHeader();
   void SendData(IStream* data, ULONG count, ULONG* written);
 
+  // Serialises every operation, SetContentSize included: it reads the callback that a bind may
+  // be attaching on another thread.
   TCriticalSection lock_;
   ComPtr<IStream> buffer_;  // bytes written before a callback was attached
   ULONG bufferedCount_ = 0;
@@ -67,8 +69,7 @@ class TContentProvider final : public IContentProvider,
   ComPtr<IBindStatusCallback> callback_;
   bool hasData_ = false;
   bool finished_ = false;
-  // Read without the lock by SetContentSize's header; one aligned 64-bit store is enough.
-  volatile LONGLONG announcedSize_ = -1;
+  LONGLONG announcedSize_ = -1;
 };
 
 // The provider's write-only, sequential stream face. Its destruction (the last reference going)

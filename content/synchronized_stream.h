@@ -60,10 +60,11 @@ class TGUIThread {
 
   DWORD threadId_;
   HWND window_ = nullptr;
-  TCriticalSection lock_;
-  CONDITION_VARIABLE stepDone_;
+  SRWLOCK lock_ = SRWLOCK_INIT;  // guards the queue and the wake flag
+  CONDITION_VARIABLE stepDone_ = CONDITION_VARIABLE_INIT;
   std::deque<TStep*> queue_;
-  TGUIThread* previous_;
+  bool wakePosted_ = false;  // one wake message in flight is enough for any number of steps
+  TGUIThread* previous_ = nullptr;
 };
 
 // Runs `step` on the current GUI thread as TGUIThread::Call does. With no GUI thread known the
