@@ -105,6 +105,10 @@ TGUIThread::TGUIThread() : threadId_(::GetCurrentThreadId()) {
 TGUIThread::~TGUIThread() {
   TGUIThread* self = this;
   CurrentGUIThread.compare_exchange_strong(self, previous_);
+  {
+    TExclusive lock(lock_);
+    closed_ = true;
+  }
   // Callers still waiting are served here, on this thread, before the window goes.
   RunQueuedSteps();
   ::SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
@@ -122,6 +126,7 @@ void TGUIThread::Call(const std::function<void()>& step) {
   bool wake = false;
   {
     TExclusive lock(lock_);
+    if (closed_) throw Error("The GUI thread has stopped serving steps");
     queue_.push_back(&queued);
     wake = !wakePosted_;
     wakePosted_ = true;

@@ -64,6 +64,7 @@ class TGUIThread {
   CONDITION_VARIABLE stepDone_ = CONDITION_VARIABLE_INIT;
   std::deque<TStep*> queue_;
   bool wakePosted_ = false;  // one wake message in flight is enough for any number of steps
+  bool closed_ = false;      // going away: no new steps
   TGUIThread* previous_ = nullptr;
 };
 
