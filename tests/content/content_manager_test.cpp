@@ -185,6 +185,16 @@ TEST_F(ManagerFixture, AnEmptyPlainEventFallsBackToTheBaseAsARealURL) {
 
   auto missing = TRecordingCallback::Create(false);
   EXPECT_EQ(Bind(ForwardSlashURL(2, L"files/none.txt"), missing.Get()), MK_E_NOSTORAGE);
+
+  // No Base: the current directory, a slash and the relative name.
+  control->base.clear();
+  const std::wstring previous = CurrentDirectoryW();
+  ASSERT_TRUE(::SetCurrentDirectoryW(directory.wstring().c_str()));
+  auto fromCurrent = TRecordingCallback::Create(false);
+  const HRESULT hr = Bind(ForwardSlashURL(2, L"files/page.txt"), fromCurrent.Get());
+  ::SetCurrentDirectoryW(previous.c_str());
+  EXPECT_EQ(hr, MK_S_ASYNCHRONOUS);
+  EXPECT_EQ(fromCurrent->Data(), "from disk");
 }
 
 TEST_F(ManagerFixture, WithoutABaseTheCurrentDirectoryIsUsed) {
