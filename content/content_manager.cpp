@@ -115,12 +115,18 @@ std::unique_ptr<TStream> TContentManager::RegisterMovieStream(IFlashPlayerContro
 void TContentManager::LoadMovieFromStream(IFlashPlayerControlBase* control, bool inLayer,
                                           TStream& source, int layer) {
   std::unique_ptr<TStream> stream = RegisterMovieStream(control, inLayer, layer);
-  TMemoryStream movie;
-  source.SetPosition(0);
-  movie.SetSize(source.Size());
-  if (movie.Size() > 0) source.ReadBuffer(movie.Memory(), movie.Bytes().size());
-  // One write: the runtime gets the movie in one data notification.
-  if (movie.Size() > 0) stream->WriteBuffer(movie.Memory(), movie.Bytes().size());
+  // One write of the whole movie: the runtime gets it in one data notification. A memory stream
+  // is written from its own bytes; any other source is first gathered into one.
+  TMemoryStream gathered;
+  auto* movie = dynamic_cast<TMemoryStream*>(&source);
+  if (!movie) {
+    source.SetPosition(0);
+    gathered.SetSize(source.Size());
+    if (gathered.Size() > 0) source.ReadBuffer(gathered.Memory(), gathered.Bytes().size());
+    movie = &gathered;
+  }
+  if (movie->Size() > 0) stream->WriteBuffer(movie->Memory(), movie->Bytes().size());
+  source.Seek(0, TSeekOrigin::End);  // read to its end, as a copy would leave it
   stream.reset();
 }
 
