@@ -50,6 +50,9 @@ start_display() {
   wineboot -u >/dev/null 2>&1 || true
   wineserver -w 2>/dev/null || true
   wineserver -p 2>/dev/null || true
+  # Start the prefix's services now, away from any pipe: started by the first test instead, they
+  # would inherit CTest's output pipe and hold that test open until its timeout.
+  wineboot </dev/null >/dev/null 2>&1 || true
   trap stop_display EXIT
 }
 stop_display() {
