@@ -164,6 +164,19 @@ TEST_F(PackCommand, FailedPackLeavesNoBook) {
   EXPECT_FALSE(fs::exists(PathOf("book.exe.partial")));
 }
 
+TEST_F(PackCommand, RefusesToWriteTheBookIntoItsOwnFolder) {
+  const TResult inside = RunTool({"pack", "--player", PathOf("player.exe"), "--from", PathOf("in"),
+                                  "-o", PathOf("in/files/../book.exe")});
+  EXPECT_EQ(inside.code, 2);
+  EXPECT_NE(inside.err.find("must not lie inside BOOKDIR"), std::string::npos) << inside.err;
+  EXPECT_FALSE(fs::exists(PathOf("in/book.exe")));
+  EXPECT_EQ(RunTool({"pack", "--player", PathOf("player.exe"), "--from", PathOf("in") + "/", "-o",
+                     PathOf("in/book.exe")}).code, 2);
+  // A sibling folder whose name merely starts the same is fine.
+  EXPECT_EQ(RunTool({"pack", "--player", PathOf("player.exe"), "--from", PathOf("in"), "-o",
+                     PathOf("in2.exe")}).code, 0);
+}
+
 TEST_F(PackCommand, ShowsProgressOnlyWhenInteractive) {
   const std::vector<std::string> args = {"pack", "--player", PathOf("player.exe"), "--from",
                                          PathOf("in"), "-o", PathOf("book.exe")};
