@@ -47,6 +47,7 @@ const std::string kIndex =
     "word=abc\r\n"
     "minus=-3\r\n"
     "past=4\r\n"
+    "empty=3\r\n"
     "no equals sign\r\n"
     "lone=1\rcr=2\nlf=1\r\n"
     "a=b=2\r\n"
@@ -83,6 +84,7 @@ TEST_P(BundleLookup, NamesFindTheirEntries) {
       {"word", 0, "<none>"},
       {"minus", -3, "<none>"},
       {"past", 4, "<none>"},
+      {"empty", 3, ""},  // an empty entry is there: an empty stream, not none
       {"no equals sign", 0, "<none>"},
       {"lone", 1, "<swf>"},
       {"cr", 2, "jpeg bytes"},

@@ -39,6 +39,18 @@ TEST(BundleNames, SameNameIgnoresLetterCaseOnly) {
   }
 }
 
+// Wherever the locale's rules go beyond letter case, the key still agrees with the comparison.
+TEST(BundleNames, KeyAgreesWithTheComparisonOnHardCases) {
+  const std::pair<std::string, std::string> pairs[] = {
+      {"stra\xDF" "e", "STRASSE"}, {"\xE6", "ae"}, {"a-b", "ab"}, {"a'b", "ab"}, {"a\x01" "b", "ab"},
+      {"\xC5", "A"}, {"files/\xC4\xD6\xDC.jpg", "FILES/\xE4\xF6\xFC.JPG"}, {"a b", "ab"},
+      {"\xC3\xA9", "\xC3\x89"}, {"I", "\xC4\xB1"}, {"\xEF\xBC\xA1", "\xEF\xBD\x81"}};
+  for (const auto& [a, b] : pairs) {
+    EXPECT_EQ(BundleNameKey(a) == BundleNameKey(b), SameBundleName(a, b)) << a << " / " << b;
+    EXPECT_TRUE(SameBundleName(a, a));
+  }
+}
+
 TEST(BundleNames, IndexTextSplitsIntoNameAndValue) {
   const std::string text = "a=1\r\nb=2\rc=3\nno sign\r\n\r\n=4\r\nd==5\r\ne=6\0f=7\r\n"s;
   const std::vector<std::pair<std::string, std::string>> expected = {
