@@ -50,6 +50,9 @@ start_display() {
   wineboot -u >/dev/null 2>&1 || true
   wineserver -w 2>/dev/null || true
   wineserver -p 2>/dev/null || true
+  # Start the prefix's services now, away from CTest's pipes: started by the first test they
+  # would inherit its output pipe and keep CTest waiting for the end of it until the timeout.
+  wineboot </dev/null >/dev/null 2>&1 || true
   trap stop_display EXIT
 }
 stop_display() {
