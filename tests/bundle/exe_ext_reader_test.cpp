@@ -202,7 +202,8 @@ TEST_F(ExeExtReader, TrailerThatCannotFitTheFileIsAClearError) {
       {"count past the section", kImage + Sizes({1, 1}) + Trailer(3, 0, 13 + 8)},
       {"sizes past the data", kImage + "abc" + Sizes({2, 2}) + Trailer(2, 0, 13 + 8 + 3)},
       {"size over 2 GiB", kImage + "abc" + Sizes({0x80000000u, 3}) + Trailer(2, 0, 13 + 8 + 3)},
-      {"size wrapping the sum", kImage + "abc" + Sizes({0xFFFFFFFFu, 4}) + Trailer(2, 0, 13 + 8 + 3)},
+      {"size wrapping the sum",
+       kImage + "abc" + Sizes({0xFFFFFFFFu, 4}) + Trailer(2, 0, 13 + 8 + 3)},
       {"digest past the section", kImage + "abcdef" + Sizes({1}) + Trailer(1, 1, 13 + 4 + 6)},
   };
   for (const auto& c : cases) {

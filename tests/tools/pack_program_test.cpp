@@ -1,6 +1,5 @@
 // The real pageturn-pack program: exit codes and the split of standard output and error.
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -19,8 +18,8 @@ class PackProgram : public testing::TempFolder {
  protected:
   // Runs the program with the arguments (already quoted), stdout and stderr into files.
   int Run(const std::string& arguments) {
-    const std::string command = std::string("'") + PAGETURN_PACK_PROGRAM + "' " + arguments + " >'" +
-                                PathOf("out.txt") + "' 2>'" + PathOf("err.txt") + "'";
+    const std::string command = std::string("'") + PAGETURN_PACK_PROGRAM + "' " + arguments +
+                                " >'" + PathOf("out.txt") + "' 2>'" + PathOf("err.txt") + "'";
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
@@ -32,7 +31,8 @@ TEST_F(PackProgram, ExitCodesAndStreams) {
   WriteFileBytes(PathOf("in/book.swf"), "FWS");
   WriteFileBytes(PathOf("player.exe"), testing::kImage);
   EXPECT_EQ(Run("pack --player '" + PathOf("player.exe") + "' --from '" + PathOf("in") + "' -o '" +
-                PathOf("book.exe") + "' --digest"), 0);
+                PathOf("book.exe") + "' --digest"),
+            0);
   EXPECT_EQ(Out().find("packing"), std::string::npos);  // no terminal, no progress
   EXPECT_EQ(Err(), "");
 
