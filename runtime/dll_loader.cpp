@@ -51,7 +51,12 @@ void TDLLLoader::FreeDependencies() {
 }
 
 void TDLLLoader::LoadFromStream(TStream& stream) {
-  // The file image is a private copy, released when this returns on every path.
+  // A memory stream is read in place (it is never written); any other stream is copied into a
+  // private file image first, released when this returns on every path.
+  if (auto* memory = dynamic_cast<TMemoryStream*>(&stream)) {
+    LoadFromBytes(memory->Memory(), static_cast<std::size_t>(memory->Size()));
+    return;
+  }
   stream.SetPosition(0);
   const std::int64_t size = stream.Size();
   if (size < 0 || size > MaxFileImageSize) throw TImageFormatError("file image too large");
