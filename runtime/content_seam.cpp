@@ -1,5 +1,10 @@
 #include "runtime/content_seam.h"
 
+#include <utility>
+
+#include "content/content_manager.h"
+#include "content/my_moniker.h"
+
 namespace pageturn {
 
 namespace {
@@ -18,6 +23,21 @@ HRESULT SystemURLMoniker(IMoniker* context, LPCWSTR url, IMoniker** result) {
   return ::CreateURLMoniker(context, url, result);
 }
 
+// The same operations on the process's content manager.
+HANDLE ManagerOpenFileW(LPCWSTR fileName, DWORD access, DWORD shareMode,
+                        LPSECURITY_ATTRIBUTES security, DWORD creation, DWORD flags, HANDLE tmpl) {
+  return ContentManager->OpenFileW(fileName, access, shareMode, security, creation, flags, tmpl);
+}
+HANDLE ManagerOpenFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
+                        LPSECURITY_ATTRIBUTES security, DWORD creation, DWORD flags, HANDLE tmpl) {
+  return ContentManager->OpenFileA(fileName, access, shareMode, security, creation, flags, tmpl);
+}
+TStream* ManagerFakeHandleStream(HANDLE handle) { return ContentManager->FindFakeHandleStream(handle); }
+bool ManagerReleaseFakeHandle(HANDLE handle) { return ContentManager->ReleaseFakeHandle(handle); }
+HRESULT ContentMoniker(IMoniker* context, LPCWSTR url, IMoniker** result) {
+  return CreateContentMoniker(context, url, result);
+}
+
 }  // namespace
 
 TContentOperations SystemContentOperations() {
@@ -28,7 +48,17 @@ TContentOperations SystemContentOperations() {
 TContentOperations ContentOperations = {&SystemOpenFileW, &SystemOpenFileA, &NoFakeHandleStream,
                                         &NoFakeHandle, &SystemURLMoniker};
 
-void StartContentLayer() { ContentOperations = SystemContentOperations(); }
-void StopContentLayer() { ContentOperations = SystemContentOperations(); }
+void StartContentLayer() {
+  ContentManager = new TContentManager();
+  ContentManager->SetGlobalContentHandler(nullptr);  // the application-wide slot starts empty
+  ContentOperations = {&ManagerOpenFileW, &ManagerOpenFileA, &ManagerFakeHandleStream,
+                       &ManagerReleaseFakeHandle, &ContentMoniker};
+}
+
+void StopContentLayer() {
+  // The runtime is unloaded by now; nothing calls through the table while it is switched back.
+  ContentOperations = SystemContentOperations();
+  delete std::exchange(ContentManager, nullptr);
+}
 
 }  // namespace pageturn

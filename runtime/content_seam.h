@@ -1,5 +1,6 @@
 // What the runtime's file and URL replacements ask of the content layer, as one table of plain
-// functions. The control unit's start-up points it at the content manager; tests point it at fakes.
+// functions. The control unit's start-up creates the content manager and points the table at it
+// and at CreateContentMoniker; tests may point it at fakes.
 #pragma once
 
 #ifndef _WIN32
@@ -26,7 +27,7 @@ struct TContentOperations {
   HRESULT (*CreateContentMoniker)(IMoniker* context, LPCWSTR url, IMoniker** result);
 };
 
-// Until the start-up routes it, the table opens real files and real URL monikers and knows no
+// Outside start-up and shut-down, the table opens real files and real URL monikers and knows no
 // fake handles.
 extern TContentOperations ContentOperations;
 TContentOperations SystemContentOperations();

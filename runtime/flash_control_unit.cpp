@@ -37,7 +37,7 @@ namespace detail {
 void FlashControlUnitStartupWith(const char* urlmonName, const char* user32Name) {
   SetFloatingPointControlWord();
   CodeProvider = new TFlashOCXCodeProviderBasedOnSystemInstalledOCX();  // already set by it
-  ClassNameMap = std::make_unique<TClassNameMap>();
+  ClassNameMap = std::make_unique<TMapString2String>();
   StartContentLayer();  // the content manager, its global handler slot empty
   ContentLayerStarted = true;
   SoundEnabled = true;
@@ -55,7 +55,7 @@ void FlashControlUnitStartupWith(const char* urlmonName, const char* user32Name)
   if (User32 == nullptr) Fail("LoadLibrary(user32.dll) failed");
 
   SoundVolume = 100;
-  SampleWidths = std::make_unique<TSampleWidthMap>();
+  SampleWidths = std::make_unique<TMapCardinal2Cardinal>();
   SavedCursors = std::make_unique<TSavedCursors>();
   StartWorkingSetTimer();
 }

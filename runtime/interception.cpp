@@ -17,30 +17,12 @@
 
 namespace pageturn {
 
-std::unique_ptr<TClassNameMap> ClassNameMap;
+std::unique_ptr<TMapString2String> ClassNameMap;
 std::unique_ptr<TSavedCursors> SavedCursors;
-std::unique_ptr<TSampleWidthMap> SampleWidths;
+std::unique_ptr<TMapCardinal2Cardinal> SampleWidths;
 std::unique_ptr<TCriticalSection> SoundLock;
 bool SoundEnabled = true;
 int SoundVolume = 100;
-
-void TClassNameMap::Set(const std::wstring& key, const std::wstring& value) {
-  for (auto& r : records_)
-    if (::lstrcmpiW(r.first.c_str(), key.c_str()) == 0) {
-      r.second = value;
-      return;
-    }
-  records_.emplace_back(key, value);
-}
-
-bool TClassNameMap::Get(const std::wstring& key, std::wstring& value) const {
-  for (const auto& r : records_)
-    if (::lstrcmpiW(r.first.c_str(), key.c_str()) == 0) {
-      value = r.second;
-      return true;
-    }
-  return false;
-}
 
 HINSTANCE HostInstance() {
   HMODULE module = nullptr;
@@ -363,7 +345,7 @@ MMRESULT WINAPI ReplacedWaveOutOpen(LPHWAVEOUT waveOut, UINT deviceId, LPCWAVEFO
     TSoundHold hold;
     const MMRESULT result = ::waveOutOpen(waveOut, deviceId, format, callback, instance, flags);
     if (result == MMSYSERR_NOERROR && waveOut != nullptr && format != nullptr && SampleWidths)
-      SampleWidths->Add(reinterpret_cast<std::uint32_t>(*waveOut), format->wBitsPerSample / 8);
+      SampleWidths->Add(reinterpret_cast<DWORD>(*waveOut), format->wBitsPerSample / 8);
     return result;
   });
 }
@@ -372,8 +354,8 @@ MMRESULT WINAPI ReplacedWaveOutWrite(HWAVEOUT waveOut, LPWAVEHDR header, UINT he
   return Boundary<MMRESULT>(MMSYSERR_ERROR, [&] {
     TSoundHold hold;
     if (header != nullptr && header->lpData != nullptr) {
-      std::uint32_t width = 0;
-      const bool known = SampleWidths && SampleWidths->Find(reinterpret_cast<std::uint32_t>(waveOut), width);
+      DWORD width = 0;
+      const bool known = SampleWidths && SampleWidths->Find(reinterpret_cast<DWORD>(waveOut), width);
       ApplyVolumeStage(reinterpret_cast<std::uint8_t*>(header->lpData), header->dwBufferLength,
                        SoundEnabled, known, width, SoundVolume);
     }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "content/maps.h"
 #include "core/win32.h"
 #include "runtime/dll_loader.h"
 #include "runtime/interception_logic.h"
@@ -28,21 +29,13 @@ class TFlashOCXLoader : public TDLLLoader {
   void* GetImportReplacement(const char* dllName, const char* functionName) override;
 };
 
-// Class names the runtime asked for, and the names really registered; keys ignore letter case.
-class TClassNameMap {
- public:
-  void Set(const std::wstring& key, const std::wstring& value);
-  bool Get(const std::wstring& key, std::wstring& value) const;
-
- private:
-  std::vector<std::pair<std::wstring, std::wstring>> records_;
-};
-
 // Module-wide state of the replacements, created and freed by the control unit in its fixed
 // orders. A replacement called while a piece is absent does without it.
-extern std::unique_ptr<TClassNameMap> ClassNameMap;
+// ClassNameMap: the class name the runtime asked for -> the name really registered.
+// SampleWidths: wave-output handle -> bytes per sample.
+extern std::unique_ptr<TMapString2String> ClassNameMap;
 extern std::unique_ptr<TSavedCursors> SavedCursors;
-extern std::unique_ptr<TSampleWidthMap> SampleWidths;
+extern std::unique_ptr<TMapCardinal2Cardinal> SampleWidths;
 extern std::unique_ptr<TCriticalSection> SoundLock;
 extern bool SoundEnabled;
 extern int SoundVolume;

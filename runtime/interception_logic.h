@@ -19,21 +19,6 @@ std::string FlashClassName(const std::string& requested, std::int32_t uniqueNumb
 void ApplyVolumeStage(std::uint8_t* data, std::uint32_t length, bool soundEnabled,
                       bool widthKnown, std::uint32_t bytesPerSample, int volume);
 
-// Bytes per sample of each opened wave-output handle. Add always appends; Find gives the first
-// record for a key; nothing is removed.
-class TSampleWidthMap {
- public:
-  void Add(std::uint32_t key, std::uint32_t value) { records_.push_back({key, value}); }
-  bool Find(std::uint32_t key, std::uint32_t& value) const {
-    for (const auto& r : records_)
-      if (r.first == key) return value = r.second, true;
-    return false;
-  }
-
- private:
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> records_;
-};
-
 // Cursors made from a module's resources, by module and resource name (numeric, or a string
 // compared case-sensitively). The cursor handles are not destroyed with the cache.
 class TSavedCursors {

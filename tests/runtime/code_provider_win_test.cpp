@@ -7,6 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "content/content_manager.h"
 #include "runtime/code_provider.h"
 #include "runtime/flash_control_unit.h"
 #include "tests/runtime/win_fixture.h"
@@ -152,8 +153,26 @@ TEST_F(Providers, UnitStartupCreatesTheStateAndShutdownFreesIt) {
   EXPECT_EQ(reinterpret_cast<void*>(SystemCreateURLMoniker),
             reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("urlmon.dll"), "CreateURLMoniker")));
   EXPECT_NE(SystemRegisterBindStatusCallback, nullptr);
+  ASSERT_NE(ContentManager, nullptr);
+
+  // The file replacements now work on the content manager's fake handles.
+  TFlashOCXLoader table;
+  auto readFile = reinterpret_cast<decltype(&::ReadFile)>(table.GetImportReplacement("kernel32.dll", "ReadFile"));
+  auto closeHandle = reinterpret_cast<decltype(&::CloseHandle)>(table.GetImportReplacement("kernel32.dll", "CloseHandle"));
+  auto content = std::make_unique<TMemoryStream>();
+  content->WriteBuffer("served", 6);
+  content->SetPosition(0);
+  const HANDLE fake = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  ContentManager->RegisterFakeHandle(fake, std::move(content), nullptr);
+  char text[8] = {};
+  DWORD n = 0;
+  EXPECT_NE(readFile(fake, text, 8, &n, nullptr), FALSE);
+  EXPECT_EQ(std::string(text, n), "served");
+  EXPECT_NE(closeHandle(fake), FALSE);
+  EXPECT_EQ(closeHandle(fake), FALSE) << "released and closed by the manager; the second close fails";
 
   FlashControlUnitShutdown();
+  EXPECT_EQ(ContentManager, nullptr);
   EXPECT_EQ(CodeProvider, nullptr);
   EXPECT_EQ(ClassNameMap, nullptr);
   EXPECT_EQ(SavedCursors, nullptr);
@@ -183,6 +202,7 @@ TEST_F(Providers, FailedBindingsAreFatalAndLeaveNothingBehind) {
     EXPECT_EQ(ClassNameMap, nullptr) << c.message;
     EXPECT_EQ(SoundLock, nullptr) << c.message;
     EXPECT_EQ(SystemCreateURLMoniker, nullptr) << c.message;
+    EXPECT_EQ(ContentManager, nullptr) << c.message;
   }
 }
 

@@ -216,7 +216,7 @@ TEST(CodeMemory, FlushMakesExecutableAndGuardRequestsAreDropped) {
 }
 
 TEST(Sound, WriteScalesKnownHandlesThenForwards) {
-  SampleWidths = std::make_unique<TSampleWidthMap>();
+  SampleWidths = std::make_unique<TMapCardinal2Cardinal>();
   SoundLock = std::make_unique<TCriticalSection>();
   const auto bogus = reinterpret_cast<HWAVEOUT>(0x4321);
   SampleWidths->Add(0x4321, 2);
@@ -234,9 +234,9 @@ TEST(Sound, WriteScalesKnownHandlesThenForwards) {
   WAVEFORMATEX format{WAVE_FORMAT_PCM, 1, 11025, 22050, 2, 16, 0};
   HWAVEOUT out = nullptr;
   const MMRESULT opened = REPLACED(waveOutOpen)(&out, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL);
-  std::uint32_t width = 0;
+  DWORD width = 0;
   if (opened == MMSYSERR_NOERROR) {
-    EXPECT_TRUE(SampleWidths->Find(reinterpret_cast<std::uint32_t>(out), width));
+    EXPECT_TRUE(SampleWidths->Find(reinterpret_cast<DWORD>(out), width));
     EXPECT_EQ(width, 2u);
     ::waveOutClose(out);
   }
@@ -248,7 +248,7 @@ TEST(Sound, WriteScalesKnownHandlesThenForwards) {
 class MappedWindows : public ::testing::Test {
  protected:
   void SetUp() override {
-    ClassNameMap = std::make_unique<TClassNameMap>();
+    ClassNameMap = std::make_unique<TMapString2String>();
     image_ = ReadFixture("fixture_main.dll");
     loader_.LoadFromStream(*image_);
     registerClass_ = reinterpret_cast<ATOM (*)(const char*)>(loader_.GetExportAddress("FixtureRegisterClass"));
