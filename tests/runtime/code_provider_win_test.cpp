@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include "content/content_manager.h"
+#include "content/my_moniker.h"
+#include "core/com.h"
 #include "runtime/code_provider.h"
 #include "runtime/flash_control_unit.h"
 #include "tests/runtime/win_fixture.h"
@@ -170,6 +172,17 @@ TEST_F(Providers, UnitStartupCreatesTheStateAndShutdownFreesIt) {
   EXPECT_EQ(std::string(text, n), "served");
   EXPECT_NE(closeHandle(fake), FALSE);
   EXPECT_EQ(closeHandle(fake), FALSE) << "released and closed by the manager; the second close fails";
+
+  // And the runtime's URL monikers are the content layer's.
+  auto createURLMoniker = reinterpret_cast<decltype(&::CreateURLMoniker)>(
+      table.GetImportReplacement("urlmon.dll", "CreateURLMoniker"));
+  const long before = TLiveCount<TMyMoniker>::Live();
+  ComPtr<IMoniker> moniker;
+  ASSERT_EQ(createURLMoniker(nullptr, L"http://example.invalid/book.swf", moniker.GetAddressOf()), S_OK);
+  ASSERT_NE(moniker, nullptr);
+  EXPECT_EQ(TLiveCount<TMyMoniker>::Live(), before + 1) << "a TMyMoniker";
+  moniker.Reset();
+  EXPECT_EQ(TLiveCount<TMyMoniker>::Live(), before);
 
   FlashControlUnitShutdown();
   EXPECT_EQ(ContentManager, nullptr);
