@@ -36,8 +36,10 @@ namespace detail {
 
 void FlashControlUnitStartupWith(const char* urlmonName, const char* user32Name) {
   SetFloatingPointControlWord();
-  CodeProvider = new TFlashOCXCodeProviderBasedOnSystemInstalledOCX();  // already set by it
+  // The class map comes before the registered runtime: a runtime that registers its window
+  // classes while it attaches must find them again when it creates its windows.
   ClassNameMap = std::make_unique<TMapString2String>();
+  CodeProvider = new TFlashOCXCodeProviderBasedOnSystemInstalledOCX();  // already set by it
   StartContentLayer();  // the content manager, its global handler slot empty
   ContentLayerStarted = true;
   SoundEnabled = true;
