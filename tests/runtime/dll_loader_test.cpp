@@ -246,6 +246,20 @@ TEST(DLLLoader, GetExportAddressWithZeroNames) {
   EXPECT_EQ(loader.GetExportAddress("Only"), nullptr);
 }
 
+TEST(DLLLoader, ReadsAnyStreamWholeWhateverItsPosition) {
+  TSampleImage image;
+  TFakeModuleSystem system;
+  TStringStream copied(std::string(image.file.begin(), image.file.end()));
+  copied.SetPosition(100);
+  TDLLLoader fromCopy(system);
+  fromCopy.LoadFromStream(copied);
+  EXPECT_NE(fromCopy.GetExportAddress("DllGetClassObject"), nullptr);
+
+  TStringStream truncated(std::string(image.file.begin(), image.file.begin() + 0x300));
+  TDLLLoader failing(system);
+  EXPECT_THROW(failing.LoadFromStream(truncated), TImageFormatError);
+}
+
 // A failed load leaves nothing behind and calls no entry point.
 void ExpectCleanFailure(const Bytes& file, const std::string& why) {
   TFakeModuleSystem system;
