@@ -1,0 +1,605 @@
+// flash.ocx as a foreign runtime sees it: registered the regsvr32 way, made by CoCreateInstance,
+// sited in a plain container with a real window, fetching through real urlmon binds, firing
+// its events into a recording sink, and answering its test surface.
+#include <windows.h>
+#include <ocidl.h>
+#include <olectl.h>
+#include <urlmon.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "shockwave_flash.h"
+#include "standin_test_surface.h"
+#include "swf_builder.h"
+
+namespace {
+
+using namespace standin::testing;
+using standin::IShockwaveFlash;
+using standin::kClsidShockwaveFlash;
+using standin::kDiidShockwaveFlashEvents;
+using standin::kIidShockwaveFlash;
+
+std::wstring OcxPath() {
+  std::string linux = STANDIN_OCX_PATH;
+  std::wstring path = L"Z:";
+  for (char c : linux) path += c == '/' ? L'\\' : wchar_t(c);
+  return path;
+}
+
+// Pumps this thread's messages until `done` holds or timeoutMs passes.
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000) {
+  DWORD start = GetTickCount();
+  while (!done()) {
+    if (GetTickCount() - start > timeoutMs) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+  return true;
+}
+
+std::map<std::wstring, std::wstring> ParseReport(BSTR report) {
+  std::map<std::wstring, std::wstring> out;
+  std::wstring text = report ? report : L"";
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find(L'\n', pos);
+    if (end == std::wstring::npos) end = text.size();
+    std::wstring line = text.substr(pos, end - pos);
+    size_t eq = line.find(L'=');
+    if (eq != std::wstring::npos) out[line.substr(0, eq)] = line.substr(eq + 1);
+    pos = end + 1;
+  }
+  SysFreeString(report);
+  return out;
+}
+
+std::string Narrow(const std::wstring& s) { return std::string(s.begin(), s.end()); }
+
+// A plain IUnknown base for the test's own COM objects (they live on the test's stack).
+template <class... I>
+class StackObject : public I... {
+ public:
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+};
+
+// The event sink: records every Invoke as "dispid(vt:value,...)" in rgvarg order.
+class RecordingSink final : public StackObject<IDispatch> {
+ public:
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    *ppv = nullptr;
+    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == kDiidShockwaveFlashEvents) {
+      *ppv = static_cast<IDispatch*>(this);
+      return S_OK;
+    }
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP GetTypeInfoCount(UINT* n) override {
+    *n = 0;
+    return S_OK;
+  }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* p, VARIANT*, EXCEPINFO*,
+                      UINT*) override {
+    std::wstring entry = std::to_wstring(id) + L"(";
+    for (UINT i = 0; i < p->cArgs; ++i) {
+      const VARIANT& v = p->rgvarg[i];
+      if (i) entry += L",";
+      if (v.vt == VT_I4) entry += L"I4:" + std::to_wstring(v.lVal);
+      else if (v.vt == VT_BSTR) entry += L"BSTR:" + std::wstring(v.bstrVal ? v.bstrVal : L"");
+      else entry += L"vt" + std::to_wstring(v.vt);
+    }
+    entry += L")";
+    calls.push_back(entry);
+    if (flags != DISPATCH_METHOD) calls.push_back(L"unexpected flags");
+    if (id == standin::kDispidReadyStateChange && p->cArgs == 1) lastReadyState = p->rgvarg[0].lVal;
+    if (id == standin::kDispidFlashCall && flash && !answer.empty()) {
+      BSTR a = SysAllocString(answer.c_str());
+      flash->SetReturnValue(a);
+      SysFreeString(a);
+    }
+    return S_OK;
+  }
+  bool Saw(const std::wstring& entry) const {
+    for (const auto& c : calls)
+      if (c == entry) return true;
+    return false;
+  }
+
+  std::vector<std::wstring> calls;
+  long lastReadyState = -1;
+  IShockwaveFlash* flash = nullptr;
+  std::wstring answer;
+};
+
+// The container: client site and in-place site of one object in a real window.
+class TestSite final : public StackObject<IOleClientSite, IOleInPlaceSite, IDispatch> {
+ public:
+  explicit TestSite(HWND window) : window_(window) {}
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    *ppv = nullptr;
+    if (riid == IID_IUnknown || riid == IID_IOleClientSite)
+      *ppv = static_cast<IOleClientSite*>(this);
+    else if (riid == IID_IOleWindow || riid == IID_IOleInPlaceSite)
+      *ppv = static_cast<IOleInPlaceSite*>(this);
+    else if (riid == IID_IDispatch)
+      *ppv = static_cast<IDispatch*>(this);
+    else
+      return E_NOINTERFACE;
+    return S_OK;
+  }
+  // IOleClientSite
+  STDMETHODIMP SaveObject() override { return S_OK; }
+  STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** mk) override {
+    *mk = nullptr;
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP GetContainer(IOleContainer** c) override {
+    *c = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP ShowObject() override { return Log(L"ShowObject"); }
+  STDMETHODIMP OnShowWindow(BOOL) override { return Log(L"OnShowWindow"); }
+  STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
+  // IOleWindow / IOleInPlaceSite
+  STDMETHODIMP GetWindow(HWND* w) override {
+    *w = window_;
+    return S_OK;
+  }
+  STDMETHODIMP ContextSensitiveHelp(BOOL) override { return S_OK; }
+  STDMETHODIMP CanInPlaceActivate() override { return Log(L"CanInPlaceActivate"); }
+  STDMETHODIMP OnInPlaceActivate() override { return Log(L"OnInPlaceActivate"); }
+  STDMETHODIMP OnUIActivate() override { return Log(L"OnUIActivate"); }
+  STDMETHODIMP GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** doc, LPRECT pos,
+                                LPRECT clip, LPOLEINPLACEFRAMEINFO) override {
+    *frame = nullptr;
+    *doc = nullptr;
+    *pos = rect;
+    *clip = {0, 0, 32767, 32767};
+    return Log(L"GetWindowContext");
+  }
+  STDMETHODIMP Scroll(SIZE) override { return E_NOTIMPL; }
+  STDMETHODIMP OnUIDeactivate(BOOL) override { return Log(L"OnUIDeactivate"); }
+  STDMETHODIMP OnInPlaceDeactivate() override { return Log(L"OnInPlaceDeactivate"); }
+  STDMETHODIMP DiscardUndoState() override { return E_NOTIMPL; }
+  STDMETHODIMP DeactivateAndUndo() override { return E_NOTIMPL; }
+  STDMETHODIMP OnPosRectChange(LPCRECT) override { return S_OK; }
+  // IDispatch: ambient properties
+  STDMETHODIMP GetTypeInfoCount(UINT* n) override {
+    *n = 0;
+    return S_OK;
+  }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result,
+                      EXCEPINFO*, UINT*) override {
+    if (id == DISPID_AMBIENT_USERMODE && (flags & DISPATCH_PROPERTYGET) && result) {
+      Log(L"Ambient(USERMODE)");
+      result->vt = VT_BOOL;
+      result->boolVal = VARIANT_TRUE;
+      return S_OK;
+    }
+    return DISP_E_MEMBERNOTFOUND;
+  }
+
+  std::vector<std::wstring> calls;
+  RECT rect{10, 20, 310, 220};
+
+ private:
+  HRESULT Log(const wchar_t* call) {
+    calls.push_back(call);
+    return S_OK;
+  }
+  HWND window_;
+};
+
+// Registers flash.ocx for the whole binary and unregisters it at the end.
+class RegisteredRuntime : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    module = LoadLibraryW(OcxPath().c_str());
+    ASSERT_NE(module, nullptr) << Narrow(OcxPath());
+    auto reg = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+        reinterpret_cast<void*>(GetProcAddress(module, "DllRegisterServer")));
+    ASSERT_NE(reg, nullptr);
+    ASSERT_EQ(reg(), S_OK);
+  }
+  void TearDown() override {
+    auto unreg = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+        reinterpret_cast<void*>(GetProcAddress(module, "DllUnregisterServer")));
+    EXPECT_EQ(unreg(), S_OK);
+    HKEY key;
+    EXPECT_NE(RegOpenKeyExW(HKEY_CLASSES_ROOT,
+                            L"CLSID\\{D27CDB6E-AE6D-11cf-96B8-444553540000}", 0, KEY_READ, &key),
+              ERROR_SUCCESS)
+        << "the class key is gone after unregistration";
+    // One visible container window for the whole binary: Wine waits for an unmapped
+    // top-level window to be withdrawn, which costs seconds without a window manager.
+    if (container) DestroyWindow(container);
+    CoFreeUnusedLibraries();
+    FreeLibrary(module);
+    CoUninitialize();
+  }
+  HMODULE module = nullptr;
+  HWND container = nullptr;
+};
+RegisteredRuntime* g_runtime =
+    static_cast<RegisteredRuntime*>(::testing::AddGlobalTestEnvironment(new RegisteredRuntime));
+
+// A fresh temporary folder with movie files, addressed by file:// URLs.
+class MovieFolder {
+ public:
+  MovieFolder() {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    dir_ = std::wstring(temp) + L"standin-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+           std::to_wstring(counter_++);
+    CreateDirectoryW(dir_.c_str(), nullptr);
+  }
+  ~MovieFolder() {
+    for (const auto& f : files_) DeleteFileW(f.c_str());
+    RemoveDirectoryW(dir_.c_str());
+  }
+  std::wstring Write(const std::wstring& name, const Bytes& bytes) {
+    std::wstring path = dir_ + L"\\" + name;
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(h, bytes.data(), DWORD(bytes.size()), &written, nullptr);
+    CloseHandle(h);
+    files_.push_back(path);
+    return path;
+  }
+  static std::wstring Url(const std::wstring& path) {
+    std::wstring url = L"file:///";
+    for (wchar_t c : path) url += c == L'\\' ? L'/' : c;
+    return url;
+  }
+
+ private:
+  static inline int counter_ = 0;
+  std::wstring dir_;
+  std::vector<std::wstring> files_;
+};
+
+template <class T>
+class Ref {
+ public:
+  ~Ref() {
+    if (p) p->Release();
+  }
+  T* operator->() const { return p; }
+  T** operator&() { return &p; }
+  void** Out() { return reinterpret_cast<void**>(&p); }
+  T* p = nullptr;
+};
+
+class StandInTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!g_runtime->container)
+      g_runtime->container = CreateWindowExW(0, L"STATIC", L"standin test container",
+                                             WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | WS_VISIBLE, 0,
+                                             0, 640, 480, nullptr, nullptr, nullptr, nullptr);
+    window_ = g_runtime->container;
+    ASSERT_NE(window_, nullptr);
+    site_ = std::make_unique<TestSite>(window_);
+    ASSERT_EQ(CoCreateInstance(kClsidShockwaveFlash, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_IOleObject, object_.Out()),
+              S_OK);
+    ASSERT_EQ(object_->SetClientSite(site_.get()), S_OK);
+    ASSERT_EQ(object_->QueryInterface(kIidShockwaveFlash, flash_.Out()), S_OK);
+    sink_.flash = flash_.p;
+    Ref<IConnectionPointContainer> container;
+    ASSERT_EQ(object_->QueryInterface(IID_IConnectionPointContainer, container.Out()), S_OK);
+    ASSERT_EQ(container->FindConnectionPoint(kDiidShockwaveFlashEvents, &events_.p), S_OK);
+    ASSERT_EQ(events_->Advise(&sink_, &cookie_), S_OK);
+    ASSERT_EQ(object_->QueryInterface(IID_IStandInTestSurface, surface_.Out()), S_OK);
+  }
+  void TearDown() override {
+    // Forget our references before the object's teardown calls back into the site.
+    if (events_.p) events_->Unadvise(cookie_);
+    if (object_.p) {
+      object_->Close(OLECLOSE_NOSAVE);
+      object_->SetClientSite(nullptr);
+    }
+  }
+
+  std::map<std::wstring, std::wstring> Report() {
+    BSTR r = nullptr;
+    EXPECT_EQ(surface_->GetReport(&r), S_OK);
+    return ParseReport(r);
+  }
+  void LoadAndWait(const std::wstring& url) {
+    BSTR b = SysAllocString(url.c_str());
+    ASSERT_EQ(flash_->put_Movie(b), S_OK);
+    SysFreeString(b);
+    ASSERT_TRUE(PumpUntil([&] { return sink_.lastReadyState == 4; })) << Narrow(url);
+  }
+
+  HWND window_ = nullptr;
+  std::unique_ptr<TestSite> site_;
+  RecordingSink sink_;
+  Ref<IOleObject> object_;
+  Ref<IShockwaveFlash> flash_;
+  Ref<IConnectionPoint> events_;
+  Ref<IStandInTestSurface> surface_;
+  DWORD cookie_ = 0;
+};
+
+TEST_F(StandInTest, RegistrationNamesThisModule) {
+  wchar_t value[MAX_PATH] = L"";
+  LONG size = sizeof value;
+  ASSERT_EQ(RegQueryValueW(HKEY_CLASSES_ROOT,
+                           L"CLSID\\{D27CDB6E-AE6D-11CF-96B8-444553540000}\\InprocServer32", value,
+                           &size),
+            ERROR_SUCCESS);
+  wchar_t loaded[MAX_PATH];
+  GetModuleFileNameW(g_runtime->module, loaded, MAX_PATH);
+  EXPECT_EQ(lstrcmpiW(value, loaded), 0) << Narrow(value);
+}
+
+TEST_F(StandInTest, InPlaceActivationMakesAChildWindowInTheSitesWindow) {
+  ASSERT_EQ(object_->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site_.get(), 0, window_,
+                            &site_->rect),
+            S_OK);
+  EXPECT_EQ(site_->calls, (std::vector<std::wstring>{L"Ambient(USERMODE)", L"CanInPlaceActivate",
+                                                     L"OnInPlaceActivate", L"GetWindowContext",
+                                                     L"ShowObject", L"OnShowWindow"}));
+  Ref<IOleInPlaceObject> inPlace;
+  ASSERT_EQ(object_->QueryInterface(IID_IOleInPlaceObject, inPlace.Out()), S_OK);
+  HWND child = nullptr;
+  ASSERT_EQ(inPlace->GetWindow(&child), S_OK);
+  EXPECT_EQ(GetParent(child), window_);
+  RECT r;
+  GetWindowRect(child, &r);
+  MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&r), 2);
+  EXPECT_EQ(r.left, 10);
+  EXPECT_EQ(r.top, 20);
+  EXPECT_EQ(r.right, 310);
+  EXPECT_EQ(r.bottom, 220);
+  wchar_t name[64];
+  GetClassNameW(child, name, 64);
+  EXPECT_STREQ(name, L"MacromediaFlashPlayerActiveX");
+
+  RECT moved{0, 0, 200, 100};
+  EXPECT_EQ(inPlace->SetObjectRects(&moved, &moved), S_OK);
+  GetClientRect(child, &r);
+  EXPECT_EQ(r.right, 200);
+  EXPECT_EQ(r.bottom, 100);
+
+  EXPECT_EQ(object_->Close(OLECLOSE_NOSAVE), S_OK);
+  EXPECT_FALSE(IsWindow(child));
+  EXPECT_EQ(site_->calls.back(), L"OnInPlaceDeactivate");
+  EXPECT_EQ(inPlace->GetWindow(&child), E_FAIL);
+}
+
+TEST_F(StandInTest, ExtentIsHimetricAndVersionIsTen) {
+  SIZEL size{21167, 15875};
+  EXPECT_EQ(object_->SetExtent(DVASPECT_CONTENT, &size), S_OK);
+  SIZEL back{};
+  EXPECT_EQ(object_->GetExtent(DVASPECT_CONTENT, &back), S_OK);
+  EXPECT_EQ(back.cx, 21167);
+  EXPECT_EQ(back.cy, 15875);
+  long version = 0;
+  EXPECT_EQ(flash_->FlashVersion(&version), S_OK);
+  EXPECT_EQ((version >> 16) & 0xFF, 10);
+  EXPECT_EQ(object_->GetExtent(DVASPECT_THUMBNAIL, &back), DV_E_DVASPECT);
+}
+
+TEST_F(StandInTest, PlaysFwsAndCwsMoviesAndFiresTheirFsCommands) {
+  MovieFolder folder;
+  for (bool compressed : {false, true}) {
+    sink_.calls.clear();
+    sink_.lastReadyState = -1;
+    std::wstring name = compressed ? L"cws.swf" : L"fws.swf";
+    std::wstring path =
+        folder.Write(name, SwfBuilder()
+                               .FrameCount(3)
+                               .Background(0x20, 0x40, 0x60)
+                               .DoAction(Cat({GetUrl("FSCommand:fullscreen", "true"), kStop}))
+                               .ShowFrame()
+                               .ShowFrame()
+                               .ShowFrame()
+                               .End()
+                               .Build(compressed));
+    LoadAndWait(MovieFolder::Url(path));
+    long frames = 0;
+    EXPECT_EQ(flash_->get_TotalFrames(&frames), S_OK);
+    EXPECT_EQ(frames, 3);
+    // Argument order: rgvarg[0] is the last declared argument.
+    EXPECT_TRUE(sink_.Saw(L"150(BSTR:true,BSTR:fullscreen)")) << Narrow(name);
+    EXPECT_TRUE(sink_.Saw(L"-609(I4:0)"));
+    EXPECT_TRUE(sink_.Saw(L"1958(I4:100)"));
+    auto report = Report();
+    EXPECT_EQ(report[L"background"], L"204060");
+    EXPECT_EQ(report[L"playing"], L"0");
+  }
+}
+
+TEST_F(StandInTest, LevelLoadsResolveAgainstTheMoviesOwnUrl) {
+  MovieFolder folder;
+  folder.Write(L"child.swf", SwfBuilder()
+                                 .DoAction(Cat({GetUrl("FSCommand:child", "loaded"), kStop}))
+                                 .ShowFrame()
+                                 .End()
+                                 .Build(true));
+  std::wstring main = folder.Write(
+      L"main.swf",
+      SwfBuilder().DoAction(Cat({GetUrl("child.swf", "_level1"), kStop})).ShowFrame().End().Build(
+          false));
+  ASSERT_EQ(object_->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site_.get(), 0, window_,
+                            &site_->rect),
+            S_OK);
+  LoadAndWait(MovieFolder::Url(main));
+  ASSERT_TRUE(PumpUntil([&] { return sink_.Saw(L"150(BSTR:loaded,BSTR:child)"); }));
+  auto report = Report();
+  EXPECT_EQ(report[L"levels"], L"0,1");
+  std::wstring childUrl = MovieFolder::Url(main);
+  childUrl.replace(childUrl.size() - 8, 8, L"child.swf");
+  EXPECT_EQ(report[L"level1_url"], childUrl);
+  UpdateWindow(window_);  // paints background and status line without failing
+}
+
+TEST_F(StandInTest, MalformedMovieEndsLoadingWithAnErrorNotACrash) {
+  MovieFolder folder;
+  Bytes file = SwfBuilder().ShowFrame().End().Build(true);
+  file.resize(file.size() - 3);
+  LoadAndWait(MovieFolder::Url(folder.Write(L"bad.swf", file)));
+  auto report = Report();
+  EXPECT_EQ(report[L"total_frames"], L"0");
+  EXPECT_NE(report[L"error"], L"");
+}
+
+TEST_F(StandInTest, SurfaceBindsFileUrlsThroughRealUrlmonOnBothThreads) {
+  MovieFolder folder;
+  Bytes content(10000);
+  for (size_t i = 0; i < content.size(); ++i) content[i] = uint8_t(i * 7);
+  std::wstring url = MovieFolder::Url(folder.Write(L"data.bin", content));
+  for (LONG thread : {STANDIN_ON_WORKER, STANDIN_ON_CALLER}) {
+    BSTR bytes = nullptr, report = nullptr;
+    ASSERT_EQ(surface_->BindUrl(thread, url.c_str(), 10000, &bytes, &report), S_OK);
+    Bytes got(reinterpret_cast<uint8_t*>(bytes),
+              reinterpret_cast<uint8_t*>(bytes) + SysStringByteLen(bytes));
+    SysFreeString(bytes);
+    auto r = ParseReport(report);
+    EXPECT_EQ(got, content) << thread;
+    EXPECT_EQ(r[L"stopped"], L"1");
+    EXPECT_EQ(r[L"stop_hr"], L"0x00000000");
+    EXPECT_NE(r[L"sequence"].find(L"OnDataAvailable("), std::wstring::npos) << Narrow(r[L"sequence"]);
+    EXPECT_NE(r[L"sequence"].find(L"OnStopBinding(0x00000000)"), std::wstring::npos);
+  }
+  BSTR bytes = nullptr, report = nullptr;
+  std::wstring missing = url + L".missing";
+  ASSERT_EQ(surface_->BindUrl(STANDIN_ON_WORKER, missing.c_str(), 10000, &bytes, &report), S_OK);
+  SysFreeString(bytes);
+  auto r = ParseReport(report);
+  EXPECT_NE(r[L"stop_hr"], L"0x00000000");
+}
+
+TEST_F(StandInTest, SurfaceFiresEachEventWithItsDispidAndArgumentOrder) {
+  sink_.answer = L"<string>pong</string>";
+  struct Case {
+    LONG dispid;
+    const wchar_t *a, *b;
+    LONG n;
+    std::wstring expected;
+  } cases[] = {
+      {-609, nullptr, nullptr, 3, L"-609(I4:3)"},
+      {1958, nullptr, nullptr, 42, L"1958(I4:42)"},
+      {150, L"fullscreen", L"false", 0, L"150(BSTR:false,BSTR:fullscreen)"},
+      {197, L"<invoke name=\"ping\"/>", nullptr, 0, L"197(BSTR:<invoke name=\"ping\"/>)"},
+  };
+  for (LONG thread : {STANDIN_ON_CALLER, STANDIN_ON_WORKER}) {
+    for (const auto& c : cases) {
+      sink_.calls.clear();
+      BSTR report = nullptr;
+      ASSERT_EQ(surface_->FireEvent(thread, c.dispid, c.a, c.b, c.n, &report), S_OK);
+      auto r = ParseReport(report);
+      EXPECT_EQ(sink_.calls, std::vector<std::wstring>{c.expected});
+      EXPECT_EQ(r[L"sinks"], L"1");
+      if (c.dispid == 197) {
+        EXPECT_EQ(r[L"return_value"], L"<string>pong</string>");
+      }
+    }
+  }
+  BSTR report = nullptr;
+  EXPECT_EQ(surface_->FireEvent(STANDIN_ON_CALLER, 151, nullptr, nullptr, 0, &report),
+            E_INVALIDARG);
+}
+
+TEST_F(StandInTest, SurfaceReadsFilesThroughTheFileFunctions) {
+  MovieFolder folder;
+  Bytes content = {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'};
+  std::wstring path = folder.Write(L"file.bin", content);
+  for (const std::wstring& name : {path, MovieFolder::Url(path)}) {
+    BSTR bytes = nullptr, report = nullptr;
+    ASSERT_EQ(surface_->ReadFile(STANDIN_ON_WORKER, name.c_str(), 3, &bytes, &report), S_OK);
+    std::string got(reinterpret_cast<char*>(bytes), SysStringByteLen(bytes));
+    SysFreeString(bytes);
+    auto r = ParseReport(report);
+    EXPECT_EQ(got, "3456789");
+    EXPECT_EQ(r[L"size"], L"10");
+    EXPECT_EQ(r[L"size_ex"], L"10");
+    EXPECT_EQ(r[L"position"], L"10");
+    EXPECT_EQ(r[L"closed"], L"1");
+  }
+  BSTR bytes = nullptr, report = nullptr;
+  ASSERT_EQ(surface_->ReadFile(STANDIN_ON_CALLER, (path + L".none").c_str(), 0, &bytes, &report),
+            S_OK);
+  auto r = ParseReport(report);
+  EXPECT_EQ(r[L"handle_valid"], L"0");
+  EXPECT_EQ(r[L"error"], std::to_wstring(ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(StandInTest, SurfaceUsesTheModulesOwnResourcesAndClasses) {
+  BSTR report = nullptr;
+  ASSERT_EQ(surface_->LoadCursorResource(STANDIN_ON_CALLER, STANDIN_CURSOR_HAND, nullptr, &report),
+            S_OK);
+  auto r = ParseReport(report);
+  EXPECT_EQ(r[L"cursor"], L"1");
+  EXPECT_EQ(r[L"width"], L"32");
+  ASSERT_EQ(surface_->LoadCursorResource(STANDIN_ON_WORKER, 0, "FLASHHAND", &report), S_OK);
+  EXPECT_EQ(ParseReport(report)[L"cursor"], L"1");
+  ASSERT_EQ(surface_->LoadCursorResource(STANDIN_ON_CALLER, 999, nullptr, &report), S_OK);
+  EXPECT_EQ(ParseReport(report)[L"cursor"], L"0");
+
+  ASSERT_EQ(surface_->LoadMenuResource(STANDIN_ON_CALLER, STANDIN_MENU_CONTEXT, nullptr, &report),
+            S_OK);
+  r = ParseReport(report);
+  EXPECT_EQ(r[L"items"], L"1");
+  EXPECT_EQ(r[L"item0_items"], L"6");
+  EXPECT_EQ(r[L"item0_0"], L"&Play");
+
+  std::wstring cls = L"StandInProbe" + std::to_wstring(GetTickCount());
+  ASSERT_EQ(surface_->RegisterWindowClass(STANDIN_ON_WORKER, cls.c_str(), &report), S_OK);
+  r = ParseReport(report);
+  EXPECT_NE(r[L"atom"], L"0");
+  EXPECT_EQ(r[L"window_class"], cls);
+  EXPECT_EQ(r[L"wndproc_called"], L"1");
+
+  ASSERT_EQ(surface_->LookupProc(STANDIN_ON_CALLER, "kernel32.dll", "ReadFile", &report), S_OK);
+  EXPECT_EQ(ParseReport(report)[L"proc"], L"1");
+
+  ASSERT_EQ(surface_->PrepareCode(STANDIN_ON_WORKER, 0, &report), S_OK);
+  r = ParseReport(report);
+  EXPECT_EQ(r[L"ran"], L"1");
+  EXPECT_EQ(r[L"result"], L"0x57a4d1e5");
+
+  // No sound device here: opening may fail, but whatever opens is closed again.
+  ASSERT_EQ(surface_->PlaySound(STANDIN_ON_CALLER, &report), S_OK);
+  r = ParseReport(report);
+  if (r[L"open"] == L"0") {
+    EXPECT_EQ(r[L"close"], L"0");
+  }
+}
+
+TEST_F(StandInTest, SurfaceMakesObjectsOnAWorkerThreadThatStillAnswer) {
+  Ref<IShockwaveFlash> other;
+  ASSERT_EQ(surface_->CreateObject(STANDIN_ON_WORKER, kIidShockwaveFlash, other.Out()), S_OK);
+  long version = 0;
+  EXPECT_EQ(other->FlashVersion(&version), S_OK);
+  Ref<IStandInTestSurface> otherSurface;
+  ASSERT_EQ(other->QueryInterface(IID_IStandInTestSurface, otherSurface.Out()), S_OK);
+  BSTR report = nullptr;
+  ASSERT_EQ(otherSurface->FireEvent(STANDIN_ON_OBJECT, 1958, nullptr, nullptr, 5, &report), S_OK);
+  auto r = ParseReport(report);
+  EXPECT_EQ(r[L"thread"], L"object");
+  EXPECT_NE(r[L"thread_id"], std::to_wstring(GetCurrentThreadId()));
+}
+
+}  // namespace
