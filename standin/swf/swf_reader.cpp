@@ -39,6 +39,7 @@ std::span<const uint8_t> CheckedReader::Bytes(size_t count) {
 
 std::string CheckedReader::String() {
   bitCount_ = 0;
+  if (Remaining() == 0) throw SwfError("unterminated string");
   const uint8_t* begin = data_.data() + pos_;
   const void* nul = std::memchr(begin, 0, Remaining());
   if (!nul) throw SwfError("unterminated string");

@@ -132,6 +132,8 @@ TEST(CheckedReader, StringsNeedTheirTerminatorInside) {
   CheckedReader r(text);
   EXPECT_EQ(r.String(), "ab");
   EXPECT_THROW(r.String(), SwfError);
+  CheckedReader empty(std::span<const uint8_t>{});
+  EXPECT_THROW(empty.String(), SwfError);
 }
 
 }  // namespace
