@@ -14,7 +14,9 @@ class TExeExtReader {
  public:
   // A name that is blank after trimming means the running program's own file. A missing file,
   // or one that cannot be opened within 5 seconds, leaves the reader empty (EntryCount 0).
-  // Raises Error("Can not find extent section") or Error("Content Valid failed!").
+  // Raises Error("Can not find extent section") or Error("Content Valid failed!"), and
+  // Error("Extent section does not fit the file") for a trailer whose numbers the file cannot
+  // hold (checked before anything that large is read or allocated).
   explicit TExeExtReader(const std::string& fileName);
 
   // Appends entry n to the destination at its current position.
@@ -27,20 +29,31 @@ class TExeExtReader {
   std::int32_t EntryCount() const { return EntryCount_; }
   const std::vector<std::int32_t>& EntrySizes() const { return EntrySizes_; }
   std::int32_t DataStart() const { return DataStart_; }
+  // The trailer's digest flag byte and section size S (0 until a trailer was read).
+  std::uint8_t DigestFlag() const { return DigestFlag_; }
+  std::int32_t SectionSize() const { return SectionSize_; }
 
  private:
   std::string FileName_;
   std::int32_t EntryCount_ = 0;
   std::vector<std::int32_t> EntrySizes_;
   std::int32_t DataStart_ = 0;
+  std::uint8_t DigestFlag_ = 0;
+  std::int32_t SectionSize_ = 0;
 };
+
+// Entries are copied through one buffer of at most this size (60 MiB).
+constexpr std::int32_t kExeExtCopyBufferSize = 0x3C00000;
+
+// The file a reader opens for this name: blank after trimming means ProgramFileName().
+std::string BundleFileName(const std::string& fileName);
 
 // The full path of the running program's own file.
 std::string ProgramFileName();
 // "" stays ""; a path ending in '\' stays; anything else gets one '\' appended.
 std::string WithTrailingBackslash(const std::string& path);
 // The program's directory (up to and including the last '\' or ':'), with a trailing
-// backslash, then the name as it stands.
+// backslash, then the name as it stands. Natively the folder separator is '/'.
 std::string ProgramDirPath(const std::string& name);
 
 }  // namespace pageturn

@@ -1,0 +1,179 @@
+#include "bundle/bundle_lookup.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "bundle/bundle_cache.h"
+#include "bundle_fixture.h"
+
+namespace pageturn {
+namespace {
+
+using namespace std::string_literals;
+using testing::kImage;
+using testing::SectionBytes;
+using testing::WriteFileBytes;
+
+// Every behaviour holds with the cache and without it.
+class BundleLookup : public testing::TempFolder, public ::testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    TempFolder::SetUp();
+    SetBundleCacheEnabled(GetParam());
+  }
+  void TearDown() override {
+    SetBundleCacheEnabled(true);
+    TempFolder::TearDown();
+  }
+};
+INSTANTIATE_TEST_SUITE_P(, BundleLookup, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "Cached" : "Uncached"; });
+
+const std::string kIndex =
+    "book.swf=1\r\n"
+    "files/thumb/1.jpg=2\r\n"
+    "twice=2\r\n"
+    "TWICE=1\r\n"
+    "zero=0\r\n"
+    "blank=\r\n"
+    "word=abc\r\n"
+    "minus=-3\r\n"
+    "past=4\r\n"
+    "no equals sign\r\n"
+    "lone=1\rcr=2\nlf=1\r\n"
+    "a=b=2\r\n"
+    "end=1\0hidden=2\r\n"s;
+const std::vector<std::string> kEntries = {kIndex, "<swf>", "jpeg bytes", ""};
+
+std::string Loaded(const std::string& name, const std::string& book) {
+  const auto stream = LoadBundleEntry(name, book);
+  return stream ? std::string(reinterpret_cast<const char*>(stream->Memory()), stream->Size())
+                : "<none>";
+}
+
+std::string Extracted(const std::string& name, const std::string& book) {
+  TStringStream out;
+  ExtractBundleEntry(name, out, book);
+  return out.DataString();
+}
+
+TEST_P(BundleLookup, NamesFindTheirEntries) {
+  const std::string book = MakeBook("book.exe", kEntries, 1);
+  const struct {
+    std::string name;
+    std::int32_t number;
+    std::string bytes;  // what Load gives
+  } cases[] = {
+      {"book.swf", 1, "<swf>"},
+      {"BOOK.SWF", 1, "<swf>"},
+      {"Files/Thumb/1.JPG", 2, "jpeg bytes"},
+      {"twice", 2, "jpeg bytes"},  // the first line wins, also against other letter case
+      {"book", 0, "<none>"},       // a prefix is no name
+      {"book.swf ", 0, "<none>"},
+      {"zero", 0, "<none>"},
+      {"blank", 0, "<none>"},
+      {"word", 0, "<none>"},
+      {"minus", -3, "<none>"},
+      {"past", 4, "<none>"},
+      {"no equals sign", 0, "<none>"},
+      {"lone", 1, "<swf>"},
+      {"cr", 2, "jpeg bytes"},
+      {"lf", 1, "<swf>"},
+      {"a", 0, "<none>"},  // the name ends at the first equals sign: "a" maps to "b=2"
+      {"end", 1, "<swf>"},
+      {"hidden", 0, "<none>"},  // behind the zero byte that ends the index
+      {"", 0, "<none>"},
+      {"nothing", 0, "<none>"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE("name \"" + c.name + "\"");
+    EXPECT_EQ(BundleEntryIndex(c.name, book), c.number);
+    EXPECT_EQ(Loaded(c.name, book), c.bytes);
+    EXPECT_EQ(Extracted(c.name, book), c.bytes == "<none>" ? "" : c.bytes);
+  }
+}
+
+TEST_P(BundleLookup, LoadedStreamHoldsTheEntryAndStandsAtItsEnd) {
+  const std::string book = MakeBook("book.exe", kEntries);
+  const auto stream = LoadBundleEntry("files/thumb/1.jpg", book);
+  ASSERT_TRUE(stream);
+  EXPECT_EQ(stream->Size(), 10);
+  EXPECT_EQ(stream->Position(), 10);
+}
+
+TEST_P(BundleLookup, ExtractAppendsAtTheStreamsPosition) {
+  const std::string book = MakeBook("book.exe", kEntries);
+  TStringStream out("kept:");
+  out.Seek(0, TSeekOrigin::End);
+  ExtractBundleEntry("book.swf", out, book);
+  ExtractBundleEntry("minus", out, book);
+  EXPECT_EQ(out.DataString(), "kept:<swf>");
+}
+
+TEST_P(BundleLookup, BooksThatCannotBeReadHaveNoEntries) {
+  std::string badDigest = kImage + SectionBytes(kEntries, 1);
+  badDigest[kImage.size() + 2] ^= 1;
+  std::string sizesPastData = kImage + SectionBytes(kEntries, 0);
+  sizesPastData[sizesPastData.size() - 13 - 16 + 4] = 100;  // entry 1 claims 100 bytes
+  const struct {
+    const char* what;
+    std::string bytes;
+  } cases[] = {
+      {"no bundle", kImage},
+      {"bad digest", badDigest},
+      {"no entries", kImage + SectionBytes({}, 0)},
+      {"sizes past the data", sizesPastData},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFileBytes(PathOf("bad.exe"), c.bytes);
+    EXPECT_EQ(BundleEntryIndex("book.swf", PathOf("bad.exe")), 0);
+    EXPECT_EQ(Loaded("book.swf", PathOf("bad.exe")), "<none>");
+    EXPECT_EQ(Extracted("book.swf", PathOf("bad.exe")), "");
+  }
+  EXPECT_EQ(BundleEntryIndex("book.swf", PathOf("missing.exe")), 0);
+  EXPECT_EQ(Loaded("book.swf", PathOf("missing.exe")), "<none>");
+  EXPECT_EQ(BundleEntryIndex("book.swf", ""), 0);  // the test program has no bundle
+}
+
+// Whatever the cache holds, each call sees the file as it is on disk now.
+TEST_P(BundleLookup, EveryCallSeesTheFileAsItIsNow) {
+  namespace fs = std::filesystem;
+  const std::string book = MakeBook("book.exe", {"book.swf=1\r\n", "first"}, 1);
+  EXPECT_EQ(Loaded("book.swf", book), "first");
+
+  // Same size, other bytes: told apart by the last-write time.
+  const auto written = fs::last_write_time(book);
+  MakeBook("book.exe", {"book.swf=1\r\n", "again"}, 1);
+  fs::last_write_time(book, written + std::chrono::seconds(2));
+  EXPECT_EQ(Loaded("book.swf", book), "again");
+
+  // Another size.
+  MakeBook("book.exe", {"book.swf=1\r\nmore.txt=2\r\n", "third", "more"}, 1);
+  EXPECT_EQ(Loaded("more.txt", book), "more");
+
+  // A damaged version is refused, and the mended one after it served again.
+  std::string damaged = kImage + SectionBytes({"book.swf=1\r\n", "fourth"}, 1);
+  damaged[kImage.size() + 13] ^= 1;
+  WriteFileBytes(book, damaged);
+  fs::last_write_time(book, written + std::chrono::seconds(4));
+  EXPECT_EQ(BundleEntryIndex("book.swf", book), 0);
+  MakeBook("book.exe", {"book.swf=1\r\n", "fourth"}, 1);
+  fs::last_write_time(book, written + std::chrono::seconds(6));
+  EXPECT_EQ(Loaded("book.swf", book), "fourth");
+
+  // Replaced by another file (a pack renames its result into place).
+  const std::string other = MakeBook("other.exe", {"book.swf=1\r\n", "fifth"}, 0);
+  fs::rename(other, book);
+  EXPECT_EQ(Loaded("book.swf", book), "fifth");
+
+  fs::remove(book);
+  EXPECT_EQ(BundleEntryIndex("book.swf", book), 0);
+}
+
+}  // namespace
+}  // namespace pageturn

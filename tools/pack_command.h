@@ -1,0 +1,22 @@
+// pageturn-pack: packs a book folder onto a player and lists, extracts, verifies and describes
+// existing books. The command runs in-process so tests can drive it like the shell does.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace pageturn {
+
+enum TPackExit { kPackOk = 0, kPackBadBook = 1, kPackBadUsage = 2 };
+
+// args are the words after the program name. Progress of long packs goes to `out` when
+// `interactive` (stdout is a terminal). Returns the exit code.
+int RunPackCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                   bool interactive);
+
+// Whether an entry name may be written under an output folder: no absolute paths, drive
+// letters or ".." components.
+bool IsSafeEntryPath(const std::string& name);
+
+}  // namespace pageturn
