@@ -353,6 +353,19 @@ TEST_F(StandInTest, RegistrationNamesThisModule) {
   EXPECT_EQ(lstrcmpiW(value, loaded), 0) << Narrow(value);
 }
 
+TEST_F(StandInTest, VersionResourceSaysTenPointThree) {
+  DWORD ignored = 0;
+  DWORD size = GetFileVersionInfoSizeW(OcxPath().c_str(), &ignored);
+  ASSERT_GT(size, 0u);
+  std::vector<uint8_t> data(size);
+  ASSERT_TRUE(GetFileVersionInfoW(OcxPath().c_str(), 0, size, data.data()));
+  VS_FIXEDFILEINFO* info = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &length));
+  EXPECT_EQ(info->dwProductVersionMS, 0x000A0003u);
+  EXPECT_EQ(info->dwProductVersionLS, 0x00B7000Bu);  // 10.3.183.11
+}
+
 TEST_F(StandInTest, InPlaceActivationMakesAChildWindowInTheSitesWindow) {
   ASSERT_EQ(object_->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site_.get(), 0, window_,
                             &site_->rect),
