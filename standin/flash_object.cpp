@@ -570,6 +570,11 @@ int FlashObject::FireEvent(DISPID id, const std::wstring& text1, const std::wstr
 void FlashObject::SetReadyState(long state) {
   if (readyState_ == state) return;
   readyState_ = state;
+  // Containers that watch properties learn of it the standard way as well.
+  for (const auto& sink : propertyNotify_.Sinks()) {
+    ComPtr<IPropertyNotifySink> notify;
+    if (SUCCEEDED(sink.As(&notify))) notify->OnChanged(DISPID_READYSTATE);
+  }
   FireEvent(kDispidReadyStateChange, L"", L"", state, nullptr, nullptr);
 }
 
@@ -966,7 +971,8 @@ STDMETHODIMP FlashObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS
     VARIANT tmp, tmp2;
     VariantInit(&tmp);
     VariantInit(&tmp2);
-    auto retLong = [&](HRESULT hr, long v) {
+    // The value is read after the call that fills it (argument order is unspecified).
+    auto retLong = [&](HRESULT hr, const long& v) {
       if (SUCCEEDED(hr) && result) {
         VariantInit(result);
         result->vt = VT_I4;
@@ -974,7 +980,7 @@ STDMETHODIMP FlashObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS
       }
       return hr;
     };
-    auto retBool = [&](HRESULT hr, VARIANT_BOOL v) {
+    auto retBool = [&](HRESULT hr, const VARIANT_BOOL& v) {
       if (SUCCEEDED(hr) && result) {
         VariantInit(result);
         result->vt = VT_BOOL;
@@ -982,7 +988,7 @@ STDMETHODIMP FlashObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS
       }
       return hr;
     };
-    auto retString = [&](HRESULT hr, BSTR v) {
+    auto retString = [&](HRESULT hr, BSTR& v) {
       if (SUCCEEDED(hr) && result) {
         VariantInit(result);
         result->vt = VT_BSTR;

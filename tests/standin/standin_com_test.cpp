@@ -414,6 +414,38 @@ TEST_F(StandInTest, ExtentIsHimetricAndVersionIsTen) {
   EXPECT_EQ(object_->GetExtent(DVASPECT_THUMBNAIL, &back), DV_E_DVASPECT);
 }
 
+TEST_F(StandInTest, LateBindingReachesTheSameMembers) {
+  Ref<IDispatch> dispatch;
+  ASSERT_EQ(object_->QueryInterface(IID_IDispatch, dispatch.Out()), S_OK);
+  struct Case {
+    const wchar_t* name;
+    DISPID id;
+  } cases[] = {{L"Movie", 102}, {L"FlashVersion", 132}, {L"ReadyState", -525}, {L"LoadMovie", 142}};
+  for (const auto& c : cases) {
+    LPOLESTR name = const_cast<LPOLESTR>(c.name);
+    DISPID id = 0;
+    EXPECT_EQ(dispatch->GetIDsOfNames(IID_NULL, &name, 1, 0, &id), S_OK);
+    EXPECT_EQ(id, c.id) << Narrow(c.name);
+  }
+  VARIANT result;
+  VariantInit(&result);
+  DISPPARAMS none{};
+  ASSERT_EQ(dispatch->Invoke(132, IID_NULL, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr),
+            S_OK);
+  EXPECT_EQ(result.vt, VT_I4);
+  EXPECT_EQ((result.lVal >> 16) & 0xFF, 10);
+  VARIANT movie;
+  movie.vt = VT_BSTR;
+  movie.bstrVal = SysAllocString(L"");
+  DISPID named = DISPID_PROPERTYPUT;
+  DISPPARAMS put{&movie, &named, 1, 1};
+  EXPECT_EQ(dispatch->Invoke(136, IID_NULL, 0, DISPATCH_PROPERTYPUT, &put, nullptr, nullptr, nullptr),
+            S_OK);
+  VariantClear(&movie);
+  EXPECT_EQ(dispatch->Invoke(4242, IID_NULL, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr),
+            DISP_E_MEMBERNOTFOUND);
+}
+
 TEST_F(StandInTest, PlaysFwsAndCwsMoviesAndFiresTheirFsCommands) {
   MovieFolder folder;
   for (bool compressed : {false, true}) {
