@@ -14,6 +14,15 @@ namespace standin {
 
 using Microsoft::WRL::ComPtr;
 
+// Takes over the one reference a new object starts with. (mingw-w64's ComPtr::Attach adds a
+// reference of its own, unlike the platform's, so it would leak every object it is given.)
+template <class T>
+ComPtr<T> Adopt(T* fresh) {
+  ComPtr<T> p;
+  *p.GetAddressOf() = fresh;
+  return p;
+}
+
 // The module handle given to DllMain; the loader that mapped us may be our host's own.
 extern HINSTANCE g_module;
 // Objects, factory locks and worker threads alive: the module must stay while any exist.

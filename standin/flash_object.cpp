@@ -652,12 +652,14 @@ DWORD WINAPI FlashObject::FetchThread(void* param) {
 
 void FlashObject::CancelFetches() {
   for (auto& job : jobs_) SetEvent(job->cancel.get());
-  for (auto& job : jobs_) {
-    // The fetch may be waiting for this thread (a host that marshals its stream work here),
-    // so keep dispatching while it winds down.
-    if (job->thread) WaitPumping(job->thread.get(), 5000);
+  for (auto* list : {&jobs_, &retired_}) {
+    for (auto& job : *list) {
+      // The fetch may be waiting for this thread (a host that marshals its stream work here),
+      // so keep dispatching while it winds down.
+      if (job->thread) WaitPumping(job->thread.get(), 5000);
+    }
+    list->clear();
   }
-  jobs_.clear();
 }
 
 void FlashObject::OnFetchProgress(FetchJob* job, size_t bytes) {
@@ -674,6 +676,12 @@ void FlashObject::OnFetchDone(FetchJob* found) {
   if (it == jobs_.end()) return;
   std::shared_ptr<FetchJob> job = *it;
   jobs_.erase(it);
+  retired_.erase(std::remove_if(retired_.begin(), retired_.end(),
+                                [](const auto& j) {
+                                  return WaitForSingleObject(j->thread.get(), 0) == WAIT_OBJECT_0;
+                                }),
+                 retired_.end());
+  retired_.push_back(job);
   if (job->generation != generation_[job->level]) return;  // superseded
   const FetchResult& r = job->result;
   if (!r.Succeeded()) {

@@ -309,6 +309,9 @@ class FlashObject final : public IOleObject,
   std::map<int, std::unique_ptr<Level>> levels_;
   std::map<int, unsigned> generation_;  // per level: the load that still counts
   std::vector<std::shared_ptr<FetchJob>> jobs_;
+  // Fetches whose result is in but whose thread may still be winding down: the module must
+  // not go while they run.
+  std::vector<std::shared_ptr<FetchJob>> retired_;
   UINT timerInterval_ = 0;
   size_t receivedBytes_ = 0;
 };

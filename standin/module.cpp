@@ -44,8 +44,7 @@ class ClassFactory final : public IClassFactory {
       *ppv = nullptr;
       if (outer) return CLASS_E_NOAGGREGATION;
       if (testSurface_) return CreateTestSurface(nullptr, riid, ppv);
-      ComPtr<FlashObject> object;
-      object.Attach(new FlashObject());
+      ComPtr<FlashObject> object = Adopt(new FlashObject());
       return object->QueryInterface(riid, ppv);
     });
   }
@@ -115,8 +114,7 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid,
     *ppv = nullptr;
     bool surface = clsid == CLSID_StandInTestSurface;
     if (clsid != kClsidShockwaveFlash && !surface) return CLASS_E_CLASSNOTAVAILABLE;
-    ComPtr<ClassFactory> factory;
-    factory.Attach(new ClassFactory(surface));
+    ComPtr<ClassFactory> factory = Adopt(new ClassFactory(surface));
     return factory->QueryInterface(riid, ppv);
   });
 }

@@ -63,8 +63,7 @@ DWORD WINAPI ObjectThread(void* param) {
   auto* start = static_cast<ObjectThreadStart*>(param);
   HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   start->result = Guard([&] {
-    ComPtr<FlashObject> object;
-    object.Attach(new FlashObject());
+    ComPtr<FlashObject> object = Adopt(new FlashObject());
     object->SetOwnsThread();
     return object->QueryInterface(*start->riid, start->ppv);
   });
@@ -134,8 +133,7 @@ class TestSurface final : public IStandInTestSurface {
         return start.result;
       }
       return RunOn(thread, [&] {
-        ComPtr<FlashObject> o;
-        o.Attach(new FlashObject());
+        ComPtr<FlashObject> o = Adopt(new FlashObject());
         return o->QueryInterface(riid, object);
       });
     });
@@ -359,6 +357,8 @@ class TestSurface final : public IStandInTestSurface {
       if (report) *report = nullptr;
       Report r;
       r.Add(L"bound", bound_ ? 1 : 0);
+      // Objects, factories, surfaces and worker threads of the module that are still alive.
+      r.Add(L"live", g_liveCount);
       if (bound_) {
         HRESULT hr = bound_->RunOnOwnerThread([&] {
           bound_->FillReport(r);
@@ -549,8 +549,7 @@ HRESULT CreateTestSurface(FlashObject* bound, REFIID riid, void** ppv) {
   return Guard([&] {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
-    ComPtr<TestSurface> surface;
-    surface.Attach(new TestSurface(bound));
+    ComPtr<TestSurface> surface = Adopt(new TestSurface(bound));
     return surface->QueryInterface(riid, ppv);
   });
 }

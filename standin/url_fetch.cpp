@@ -176,8 +176,7 @@ class BindCallback final : public IBindStatusCallback, public IHttpNegotiate {
 FetchResult FetchUrl(const std::wstring& url, HANDLE cancel, DWORD timeoutMs,
                      const std::function<void(size_t)>& progress) {
   FetchResult result;
-  ComPtr<BindCallback> callback;
-  callback.Attach(new BindCallback(progress));
+  ComPtr<BindCallback> callback = Adopt(new BindCallback(progress));
 
   ComPtr<IMoniker> moniker;
   HRESULT hr = CreateURLMoniker(nullptr, url.c_str(), &moniker);

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "mapped_module.h"
 #include "shockwave_flash.h"
 #include "standin_test_surface.h"
 #include "swf_builder.h"
@@ -231,6 +232,10 @@ class RegisteredRuntime : public ::testing::Environment {
     // One visible container window for the whole binary: Wine waits for an unmapped
     // top-level window to be withdrawn, which costs seconds without a window manager.
     if (container) DestroyWindow(container);
+    auto canUnload = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+        reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+    EXPECT_TRUE(PumpUntil([&] { return canUnload() == S_OK; }))
+        << "an object, factory, surface or worker of the runtime outlived the tests";
     CoFreeUnusedLibraries();
     FreeLibrary(module);
     CoUninitialize();
@@ -645,6 +650,70 @@ TEST_F(StandInTest, SurfaceMakesObjectsOnAWorkerThreadThatStillAnswer) {
   auto r = ParseReport(report);
   EXPECT_EQ(r[L"thread"], L"object");
   EXPECT_NE(r[L"thread_id"], std::to_wstring(GetCurrentThreadId()));
+}
+
+// Mapped by a loader that keeps no books (no loader entry, no TLS, the entry point called by
+// hand), the runtime still makes its object, its window and its fetches.
+TEST(MappedFromMemory, MakesObjectsWindowsAndFetches) {
+  MovieFolder folder;
+  std::wstring movie = folder.Write(
+      L"m.swf", SwfBuilder().DoAction(Cat({GetUrl("FSCommand:mapped", "yes"), kStop})).ShowFrame()
+                    .End().Build(true));
+  MappedModule module(OcxPath());
+  using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+  auto get = reinterpret_cast<GetClassObject>(module.Export("DllGetClassObject"));
+  ASSERT_NE(get, nullptr);
+  {
+    if (!g_runtime->container)
+      g_runtime->container = CreateWindowExW(0, L"STATIC", L"standin test container",
+                                             WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | WS_VISIBLE, 0,
+                                             0, 640, 480, nullptr, nullptr, nullptr, nullptr);
+    TestSite site(g_runtime->container);
+    RecordingSink sink;
+    Ref<IClassFactory> factory;
+    ASSERT_EQ(get(kClsidShockwaveFlash, IID_IClassFactory, factory.Out()), S_OK);
+    Ref<IOleObject> object;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IOleObject, object.Out()), S_OK);
+    ASSERT_EQ(object->SetClientSite(&site), S_OK);
+    Ref<IConnectionPointContainer> container;
+    ASSERT_EQ(object->QueryInterface(IID_IConnectionPointContainer, container.Out()), S_OK);
+    Ref<IConnectionPoint> events;
+    ASSERT_EQ(container->FindConnectionPoint(kDiidShockwaveFlashEvents, &events.p), S_OK);
+    DWORD cookie = 0;
+    ASSERT_EQ(events->Advise(&sink, &cookie), S_OK);
+    ASSERT_EQ(object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, g_runtime->container,
+                             &site.rect),
+              S_OK);
+    Ref<IShockwaveFlash> flash;
+    ASSERT_EQ(object->QueryInterface(kIidShockwaveFlash, flash.Out()), S_OK);
+    BSTR url = SysAllocString(MovieFolder::Url(movie).c_str());
+    EXPECT_EQ(flash->put_Movie(url), S_OK);
+    SysFreeString(url);
+    EXPECT_TRUE(PumpUntil([&] { return sink.Saw(L"150(BSTR:yes,BSTR:mapped)"); }));
+    Ref<IStandInTestSurface> surface;
+    ASSERT_EQ(object->QueryInterface(IID_IStandInTestSurface, surface.Out()), S_OK);
+    BSTR report = nullptr;
+    ASSERT_EQ(surface->GetReport(&report), S_OK);
+    auto r = ParseReport(report);
+    EXPECT_EQ(r[L"window"], L"1");
+    EXPECT_EQ(r[L"total_frames"], L"1");
+    events->Unadvise(cookie);
+    object->Close(OLECLOSE_NOSAVE);
+    object->SetClientSite(nullptr);
+  }
+  using CanUnload = HRESULT(STDAPICALLTYPE*)();
+  auto canUnload = reinterpret_cast<CanUnload>(module.Export("DllCanUnloadNow"));
+  ASSERT_NE(canUnload, nullptr);
+  bool unloadable = PumpUntil([&] { return canUnload() == S_OK; });
+  if (!unloadable) {
+    Ref<IStandInTestSurface> probe;
+    auto getSurface = reinterpret_cast<HRESULT(STDAPICALLTYPE*)(REFIID, void**)>(
+        module.Export("StandInGetTestSurface"));
+    getSurface(IID_IStandInTestSurface, probe.Out());
+    BSTR report = nullptr;
+    probe->GetReport(&report);
+    ADD_FAILURE() << "still alive: " << Narrow(ParseReport(report)[L"live"]) << " (1 is this probe)";
+  }
 }
 
 }  // namespace
