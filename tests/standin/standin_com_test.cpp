@@ -404,6 +404,16 @@ TEST_F(StandInTest, InPlaceActivationMakesAChildWindowInTheSitesWindow) {
   EXPECT_FALSE(IsWindow(child));
   EXPECT_EQ(site_->calls.back(), L"OnInPlaceDeactivate");
   EXPECT_EQ(inPlace->GetWindow(&child), E_FAIL);
+
+  // A container that recreates its window activates the same object again.
+  site_->calls.clear();
+  ASSERT_EQ(object_->DoVerb(OLEIVERB_UIACTIVATE, nullptr, site_.get(), 0, window_, &site_->rect),
+            S_OK);
+  EXPECT_EQ(inPlace->GetWindow(&child), S_OK);
+  EXPECT_TRUE(IsWindow(child));
+  EXPECT_EQ(site_->calls.back(), L"OnUIActivate");
+  EXPECT_EQ(inPlace->UIDeactivate(), S_OK);
+  EXPECT_EQ(site_->calls.back(), L"OnUIDeactivate");
 }
 
 TEST_F(StandInTest, ExtentIsHimetricAndVersionIsTen) {
@@ -503,6 +513,41 @@ TEST_F(StandInTest, LevelLoadsResolveAgainstTheMoviesOwnUrl) {
   childUrl.replace(childUrl.size() - 8, 8, L"child.swf");
   EXPECT_EQ(report[L"level1_url"], childUrl);
   UpdateWindow(window_);  // paints background and status line without failing
+
+  // The container's own LoadMovie: relative to the main movie as well; "" unloads.
+  sink_.calls.clear();
+  BSTR child = SysAllocString(L"child.swf");
+  ASSERT_EQ(flash_->LoadMovie(4, child), S_OK);
+  SysFreeString(child);
+  ASSERT_TRUE(PumpUntil([&] { return Report()[L"levels"] == L"0,1,4"; }));
+  BSTR none = SysAllocString(L"");
+  ASSERT_EQ(flash_->LoadMovie(1, none), S_OK);
+  SysFreeString(none);
+  EXPECT_TRUE(PumpUntil([&] { return Report()[L"levels"] == L"0,4"; }));
+}
+
+TEST_F(StandInTest, ExternalInterfaceCallsReachTheSinkAndTakeItsAnswer) {
+  MovieFolder folder;
+  // answer = ExternalInterface.call("probe", "{id}"); fscommand("answer", answer)
+  Bytes actions = Cat({PushString("answer"), PushString("{id}"), PushString("probe"), PushInt(2),
+                       PushString("flash"), {0x1C}, PushString("external"), {0x4E},
+                       PushString("ExternalInterface"), {0x4E}, PushString("call"), {0x52},
+                       {0x1D}, PushString("FSCommand:answer"), PushString("answer"), {0x1C},
+                       Record(0x9A, {0x00}), kStop});
+  sink_.answer = L"<string>host</string>";
+  LoadAndWait(MovieFolder::Url(
+      folder.Write(L"ei.swf", SwfBuilder().DoAction(actions).ShowFrame().End().Build(false))));
+  EXPECT_TRUE(sink_.Saw(L"197(BSTR:<invoke name=\"probe\" returntype=\"xml\"><arguments>"
+                        L"<string>{id}</string></arguments></invoke>)"));
+  EXPECT_TRUE(sink_.Saw(L"150(BSTR:host,BSTR:answer)"));
+  BSTR name = SysAllocString(L"answer"), value = nullptr;
+  EXPECT_EQ(flash_->GetVariable(name, &value), S_OK);
+  EXPECT_STREQ(value, L"host");
+  SysFreeString(name);
+  SysFreeString(value);
+  BSTR late = SysAllocString(L"<null/>");
+  EXPECT_EQ(flash_->SetReturnValue(late), E_FAIL) << "no FlashCall is waiting for an answer";
+  SysFreeString(late);
 }
 
 TEST_F(StandInTest, MalformedMovieEndsLoadingWithAnErrorNotACrash) {
