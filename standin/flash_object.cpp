@@ -782,10 +782,12 @@ void FlashObject::OnFrameTimer() {
 LRESULT CALLBACK FlashObject::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == WM_NCCREATE) {
     auto* cs = reinterpret_cast<CREATESTRUCTW*>(lp);
-    SetWindowLongPtrW(hwnd, GWLP_USERDATA, LONG_PTR(cs->lpCreateParams));
+    SetWindowLongPtrW(hwnd, 0, LONG_PTR(cs->lpCreateParams));
     return DefWindowProcW(hwnd, msg, wp, lp);
   }
-  auto* self = reinterpret_cast<FlashObject*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  // The object lives in the window's own extra bytes: a container that subclasses the window
+  // may use GWLP_USERDATA and window properties for itself.
+  auto* self = reinterpret_cast<FlashObject*>(GetWindowLongPtrW(hwnd, 0));
   if (!self) return DefWindowProcW(hwnd, msg, wp, lp);
   LRESULT result = 0;
   bool handled = true;

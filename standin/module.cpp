@@ -80,6 +80,7 @@ bool RegisterPlayerWindowClass() {
   wc.cbSize = sizeof wc;
   wc.style = CS_DBLCLKS | CS_HREDRAW | CS_VREDRAW;
   wc.lpfnWndProc = FlashObject::WindowProc;
+  wc.cbWndExtra = sizeof(FlashObject*);
   wc.hInstance = g_module;
   // Our own resource: a host that mapped us from memory serves it from the image.
   wc.hCursor = LoadCursorA(g_module, MAKEINTRESOURCEA(STANDIN_CURSOR_HAND));
