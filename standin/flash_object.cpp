@@ -86,6 +86,33 @@ class FlashObject::LevelHost final : public swf::TimelineHost {
   int level_;
 };
 
+class FlashObject::ActionScope {
+ public:
+  explicit ActionScope(FlashObject& owner) : owner_(owner) { ++owner_.actionDepth_; }
+  ~ActionScope() {
+    if (--owner_.actionDepth_ > 0) return;
+    while (!owner_.deferred_.empty() && owner_.actionDepth_ == 0) {
+      auto change = std::move(owner_.deferred_.front());
+      owner_.deferred_.erase(owner_.deferred_.begin());
+      try {
+        change();
+      } catch (...) {
+        // A failed level change leaves the levels as they were.
+      }
+    }
+  }
+  ActionScope(const ActionScope&) = delete;
+  ActionScope& operator=(const ActionScope&) = delete;
+
+ private:
+  FlashObject& owner_;
+};
+
+void FlashObject::WhenNoActionsRun(std::function<void()> change) {
+  if (actionDepth_ > 0) deferred_.push_back(std::move(change));
+  else change();
+}
+
 // ---------------------------------------------------------------------------------------------
 // Connection points
 
@@ -682,6 +709,10 @@ void FlashObject::OnFetchDone(FetchJob* found) {
                                 }),
                  retired_.end());
   retired_.push_back(job);
+  WhenNoActionsRun([this, job] { FinishFetch(job); });
+}
+
+void FlashObject::FinishFetch(const std::shared_ptr<FetchJob>& job) {
   if (job->generation != generation_[job->level]) return;  // superseded
   const FetchResult& r = job->result;
   if (!r.Succeeded()) {
@@ -722,6 +753,7 @@ void FlashObject::OnFetchDone(FetchJob* found) {
   }
   UpdateTimer();
   try {
+    ActionScope scope(*this);
     timeline->Start();
   } catch (const std::exception& e) {
     timeline->SetPlaying(false);
@@ -736,11 +768,11 @@ void FlashObject::Unload(int level) {
   for (auto& job : jobs_)
     if (job->level == level) SetEvent(job->cancel.get());
   // Posted: the level may be the one whose actions are running right now.
-  PostMessageW(messageWindow_, kMsgRun, 0, LPARAM(new std::function<HRESULT()>([this, level] {
-                 levels_.erase(level);
-                 if (window_) InvalidateRect(window_, nullptr, TRUE);
-                 return S_OK;
-               })));
+  WhenNoActionsRun([this, level] {
+    levels_.erase(level);
+    UpdateTimer();
+    if (window_) InvalidateRect(window_, nullptr, TRUE);
+  });
 }
 
 void FlashObject::UpdateTimer() {
@@ -758,6 +790,8 @@ void FlashObject::UpdateTimer() {
 }
 
 void FlashObject::OnFrameTimer() {
+  if (actionDepth_ > 0) return;  // a container dispatching messages from inside an action
+  ActionScope scope(*this);
   bool changed = false;
   std::vector<int> numbers;
   for (auto& [number, level] : levels_) numbers.push_back(number);
@@ -798,16 +832,9 @@ LRESULT CALLBACK FlashObject::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM 
         case kMsgFetchProgress:
           self->OnFetchProgress(reinterpret_cast<FetchJob*>(lp), size_t(wp));
           break;
-        case kMsgRun: {
-          auto* work = reinterpret_cast<std::function<HRESULT()>*>(lp);
-          if (wp) {
-            result = (*work)();  // sent: the caller owns the function
-          } else {
-            std::unique_ptr<std::function<HRESULT()>> owned(work);
-            (*owned)();
-          }
+        case kMsgRun:  // sent by RunOnOwnerThread; the sender owns the function
+          result = (*reinterpret_cast<std::function<HRESULT()>*>(lp))();
           break;
-        }
         case WM_TIMER:
           if (wp == kFrameTimer) self->OnFrameTimer();
           break;
@@ -1232,6 +1259,7 @@ STDMETHODIMP FlashObject::Stop() {
 
 STDMETHODIMP FlashObject::Back() {
   return Guard([&] {
+    ActionScope scope(*this);
     if (Level* main = FindLevel(0); main && main->timeline)
       main->timeline->GotoFrame(main->timeline->CurrentFrame() - 1, false);
     if (window_) InvalidateRect(window_, nullptr, TRUE);
@@ -1241,6 +1269,7 @@ STDMETHODIMP FlashObject::Back() {
 
 STDMETHODIMP FlashObject::Forward() {
   return Guard([&] {
+    ActionScope scope(*this);
     if (Level* main = FindLevel(0); main && main->timeline)
       main->timeline->GotoFrame(main->timeline->CurrentFrame() + 1, false);
     if (window_) InvalidateRect(window_, nullptr, TRUE);
@@ -1254,6 +1283,7 @@ STDMETHODIMP FlashObject::GotoFrame(long frame) {
   return Guard([&] {
     Level* main = FindLevel(0);
     if (!main || !main->timeline) return E_FAIL;
+    ActionScope scope(*this);
     main->timeline->GotoFrame(frame, false);
     if (window_) InvalidateRect(window_, nullptr, TRUE);
     return S_OK;
@@ -1311,6 +1341,7 @@ STDMETHODIMP FlashObject::TGotoFrame(BSTR target, long frame) {
   return Guard([&] {
     Level* level = TargetLevel(target);
     if (!level || !level->timeline) return E_FAIL;
+    ActionScope scope(*this);
     level->timeline->GotoFrame(frame, false);
     if (window_) InvalidateRect(window_, nullptr, TRUE);
     return S_OK;

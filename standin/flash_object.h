@@ -263,6 +263,11 @@ class FlashObject final : public IOleObject,
   static DWORD WINAPI FetchThread(void* param);
   void OnFetchProgress(FetchJob* job, size_t bytes);
   void OnFetchDone(FetchJob* job);
+  void FinishFetch(const std::shared_ptr<FetchJob>& job);
+  // Movie actions call out to the container, which may dispatch messages meanwhile: levels
+  // are only replaced or removed when no actions are running (else it waits until they end).
+  class ActionScope;
+  void WhenNoActionsRun(std::function<void()> change);
   void CancelFetches();
   Level* FindLevel(int number) const;
   Level* TargetLevel(BSTR target) const;
@@ -313,6 +318,8 @@ class FlashObject final : public IOleObject,
   // not go while they run.
   std::vector<std::shared_ptr<FetchJob>> retired_;
   UINT timerInterval_ = 0;
+  int actionDepth_ = 0;
+  std::vector<std::function<void()>> deferred_;
   size_t receivedBytes_ = 0;
 };
 
