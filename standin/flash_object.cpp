@@ -714,6 +714,9 @@ void FlashObject::OnFetchDone(FetchJob* found) {
 
 void FlashObject::FinishFetch(const std::shared_ptr<FetchJob>& job) {
   if (job->generation != generation_[job->level]) return;  // superseded
+  // The events below reach the container, which may dispatch messages: other level changes
+  // wait until this one is complete.
+  ActionScope scope(*this);
   const FetchResult& r = job->result;
   if (!r.Succeeded()) {
     lastError_ = L"fetch of " + job->url + L" failed: " + Hex(FAILED(r.bindResult) ? r.bindResult
@@ -753,7 +756,6 @@ void FlashObject::FinishFetch(const std::shared_ptr<FetchJob>& job) {
   }
   UpdateTimer();
   try {
-    ActionScope scope(*this);
     timeline->Start();
   } catch (const std::exception& e) {
     timeline->SetPlaying(false);
@@ -767,7 +769,7 @@ void FlashObject::Unload(int level) {
   ++generation_[level];
   for (auto& job : jobs_)
     if (job->level == level) SetEvent(job->cancel.get());
-  // Posted: the level may be the one whose actions are running right now.
+  // The level may be the one whose actions are running right now.
   WhenNoActionsRun([this, level] {
     levels_.erase(level);
     UpdateTimer();
