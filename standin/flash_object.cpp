@@ -227,6 +227,8 @@ STDMETHODIMP FlashObject::QueryInterface(REFIID riid, void** ppv) {
   else if (riid == IID_IConnectionPointContainer)
     *ppv = static_cast<IConnectionPointContainer*>(this);
   else if (riid == IID_IPerPropertyBrowsing) *ppv = static_cast<IPerPropertyBrowsing*>(this);
+  else if (riid == IID_IProvideClassInfo || riid == IID_IProvideClassInfo2)
+    *ppv = static_cast<IProvideClassInfo2*>(this);
   else if (riid == IID_IDispatch || riid == kIidShockwaveFlash)
     *ppv = static_cast<IShockwaveFlash*>(this);
   else if (riid == IID_IStandInTestSurface) return CreateTestSurface(this, riid, ppv);
@@ -533,6 +535,19 @@ STDMETHODIMP FlashObject::GetPredefinedStrings(DISPID, CALPOLESTR* s, CADWORD* c
 STDMETHODIMP FlashObject::GetPredefinedValue(DISPID, DWORD, VARIANT* v) {
   if (v) VariantInit(v);
   return E_NOTIMPL;
+}
+
+STDMETHODIMP FlashObject::GetClassInfo(ITypeInfo** info) {
+  if (info) *info = nullptr;
+  return E_NOTIMPL;  // no type library ships with the stand-in
+}
+
+STDMETHODIMP FlashObject::GetGUID(DWORD kind, GUID* guid) {
+  if (!guid) return E_POINTER;
+  *guid = GUID_NULL;
+  if (kind != GUIDKIND_DEFAULT_SOURCE_DISP_IID) return E_INVALIDARG;
+  *guid = kDiidShockwaveFlashEvents;
+  return S_OK;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -54,6 +54,7 @@ class FlashObject final : public IOleObject,
                           public IOleInPlaceActiveObject,
                           public IConnectionPointContainer,
                           public IPerPropertyBrowsing,
+                          public IProvideClassInfo2,
                           public IShockwaveFlash {
  public:
   FlashObject();
@@ -117,6 +118,10 @@ class FlashObject final : public IOleObject,
   STDMETHODIMP MapPropertyToPage(DISPID, CLSID* clsid) override;
   STDMETHODIMP GetPredefinedStrings(DISPID, CALPOLESTR* s, CADWORD* c) override;
   STDMETHODIMP GetPredefinedValue(DISPID, DWORD, VARIANT* v) override;
+
+  // IProvideClassInfo2: the default event interface, for containers that look it up
+  STDMETHODIMP GetClassInfo(ITypeInfo** info) override;
+  STDMETHODIMP GetGUID(DWORD kind, GUID* guid) override;
 
   // IDispatch (late binding of IShockwaveFlash)
   STDMETHODIMP GetTypeInfoCount(UINT* count) override;

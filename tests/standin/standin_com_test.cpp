@@ -427,6 +427,11 @@ TEST_F(StandInTest, ExtentIsHimetricAndVersionIsTen) {
   EXPECT_EQ(flash_->FlashVersion(&version), S_OK);
   EXPECT_EQ((version >> 16) & 0xFF, 10);
   EXPECT_EQ(object_->GetExtent(DVASPECT_THUMBNAIL, &back), DV_E_DVASPECT);
+  Ref<IProvideClassInfo2> classInfo;
+  ASSERT_EQ(object_->QueryInterface(IID_IProvideClassInfo2, classInfo.Out()), S_OK);
+  GUID source{};
+  EXPECT_EQ(classInfo->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &source), S_OK);
+  EXPECT_TRUE(IsEqualGUID(source, kDiidShockwaveFlashEvents));
 }
 
 TEST_F(StandInTest, LateBindingReachesTheSameMembers) {
