@@ -44,10 +44,11 @@ start_display() {
   xvfb_pid=$!
   export DISPLAY=":$n"
   export WINEPREFIX="$root/build/windows/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "== creating the Wine prefix"
-    wineboot -i >/dev/null 2>&1 || true
-  fi
+  # Create or update the prefix and let that settle before any test starts a program in it.
+  [ -f "$WINEPREFIX/system.reg" ] || echo "== creating the Wine prefix"
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  wineboot -u >/dev/null 2>&1 || true
+  wineserver -w 2>/dev/null || true
   wineserver -p 2>/dev/null || true
   trap stop_display EXIT
 }

@@ -20,6 +20,16 @@ namespace pageturn {
 template <class T>
 using ComPtr = Microsoft::WRL::ComPtr<T>;
 
+// Takes over a reference the caller already owns (a new object's first one). Use this, never
+// ComPtr::Attach: mingw-w64's Attach adds a reference of its own, unlike the platform's, so an
+// attached new object would never be freed.
+template <class T>
+ComPtr<T> Adopt(T* object) {
+  ComPtr<T> owned;
+  *owned.GetAddressOf() = object;
+  return owned;
+}
+
 // A failed mandatory OLE call, raised with its HRESULT.
 class OleError : public Error {
  public:

@@ -1,0 +1,386 @@
+#include "content/content_manager.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "content/maps.h"
+#include "content/my_moniker.h"
+#include "content_test_support.h"
+#include "core/error.h"
+#include "core/text.h"
+
+namespace pageturn {
+namespace {
+
+using testing::ElementsAre;
+using testing::IsEmpty;
+using testing_support::Narrow;
+using testing_support::RunWorkerWhilePumping;
+using testing_support::TRecordingCallback;
+using testing_support::TRecordingControl;
+
+const std::wstring Marker = MemoryMarker;
+const std::string MarkerA = Narrow(Marker);
+const std::string Path1 = Narrow(FormatVirtualMoviePath(1));
+const std::string Path2 = Narrow(FormatVirtualMoviePath(2));
+const std::string Reset = Narrow(ResetURL);
+const std::string Header = "OnResponse 200 HTTP/1.1 200 OK\r\nContent-Length: -1\r\n";
+
+std::wstring ForwardSlashURL(int number, const std::wstring& name) {
+  return L"file:///Z:/FromMemory/" + Marker + L"/" + std::to_wstring(number) + L"/" + name;
+}
+
+// A bind as the runtime makes it: its own callback registered in a real bind context, a moniker
+// from CreateContentMoniker (what the intercepted CreateURLMoniker returns), BindToStorage.
+HRESULT Bind(const std::wstring& url, TRecordingCallback* callback) {
+  ComPtr<IBindCtx> context;
+  EXPECT_EQ(::CreateBindCtx(0, &context), S_OK);
+  ComPtr<IBindStatusCallback> previous;
+  EXPECT_EQ(::RegisterBindStatusCallback(context.Get(), callback, &previous, 0), S_OK);
+  ComPtr<IMoniker> moniker;
+  EXPECT_EQ(CreateContentMoniker(nullptr, url.c_str(), &moniker), S_OK);
+  ComPtr<IStream> stream;
+  return moniker->BindToStorage(context.Get(), nullptr, IID_IStream,
+                                reinterpret_cast<void**>(stream.GetAddressOf()));
+}
+
+void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
+  std::filesystem::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+struct ManagerFixture : testing::Test {
+  void SetUp() override {
+    ContentManager = new TContentManager;
+    control = TRecordingControl::Create();
+    directory = std::filesystem::temp_directory_path() /
+                ("content-test-" + std::to_string(::GetCurrentProcessId()));
+    std::filesystem::create_directories(directory);
+  }
+  void TearDown() override {
+    delete ContentManager;
+    ContentManager = nullptr;
+    control.Reset();
+    std::error_code ignored;
+    std::filesystem::remove_all(directory, ignored);
+    EXPECT_EQ(TContentProvider::Live(), 0);
+    EXPECT_EQ(TContentProviderStream::Live(), 0);
+    EXPECT_EQ(TSynchronizedStreamWrapper::Live(), 0);
+    EXPECT_EQ(TMyMoniker::Live(), 0);
+    EXPECT_EQ(TMyBindStatusCallback::Live(), 0);
+    EXPECT_EQ(TRecordingCallback::Live(), 0);
+    EXPECT_EQ(TRecordingControl::Live(), 0);
+  }
+  std::wstring BaseURL() const { return L"file:///" + directory.generic_wstring(); }
+
+  ComPtr<TRecordingControl> control;
+  std::filesystem::path directory;
+};
+
+TEST_F(ManagerFixture, MoviesGetNumberedPathsAfterTheResetURL) {
+  auto other = TRecordingControl::Create();
+  ContentManager->RegisterMovieStream(control.Get(), false, -1);
+  ContentManager->RegisterMovieStream(other.Get(), true, 3);
+  EXPECT_THAT(control->Calls(), ElementsAre("SetMovieURL " + Reset, "SetMovieURL " + Path1));
+  EXPECT_THAT(other->Calls(), ElementsAre("LoadMovieURL 3 " + Reset, "LoadMovieURL 3 " + Path2));
+  EXPECT_EQ(ContentManager->FindControl(1).Get(), control.Get());
+  EXPECT_EQ(ContentManager->FindControl(2).Get(), other.Get());
+}
+
+TEST_F(ManagerFixture, AMovieFromAStreamIsClaimedOnceWhateverTheSeparators) {
+  TMemoryStream source;
+  source.WriteBuffer("FWS movie bytes", 15);  // left at its end: the whole stream still goes
+  ContentManager->LoadMovieFromStream(control.Get(), false, source, -1);
+
+  auto runtime = TRecordingCallback::Create(true);
+  EXPECT_EQ(Bind(ForwardSlashURL(1, FixedMovieName), runtime.Get()), MK_S_ASYNCHRONOUS);
+  EXPECT_THAT(runtime->Calls(), ElementsAre(Header, "OnStartBinding 0 none", "OnData 5 15",
+                                            "OnStopBinding 0x00000000"));
+  EXPECT_EQ(runtime->Data(), "FWS movie bytes");
+
+  // The second identical bind finds nothing waiting and asks the control.
+  auto again = TRecordingCallback::Create(true);
+  control->onLoad = [](const std::wstring&, TStream* stream) { stream->WriteBuffer("ev", 2); };
+  EXPECT_EQ(Bind(ForwardSlashURL(1, FixedMovieName), again.Get()), MK_S_ASYNCHRONOUS);
+  const std::string name = Narrow(FixedMovieName);
+  EXPECT_THAT(control->Calls(), ElementsAre("SetMovieURL " + Reset, "SetMovieURL " + Path1,
+                                            "LoadEx " + name, "Load " + name));
+  EXPECT_EQ(again->Data(), "ev");
+}
+
+TEST_F(ManagerFixture, AMovieBoundWhileItIsBeingSetArrivesWriteByWrite) {
+  // The runtime may bind the path inside SetMovieURL, before any byte is written.
+  auto runtime = TRecordingCallback::Create(false);
+  control->onSetMovieURL = [&](const std::wstring& url) {
+    if (url != ResetURL) {
+      EXPECT_EQ(Bind(url, runtime.Get()), MK_S_ASYNCHRONOUS);
+    }
+  };
+  std::unique_ptr<TStream> movie = ContentManager->RegisterMovieStream(control.Get(), false, -1);
+  EXPECT_THAT(runtime->Calls(), IsEmpty());
+  movie->WriteBuffer("abc", 3);
+  movie->WriteBuffer("de", 2);
+  EXPECT_EQ(runtime->StopCount(), 0);
+  movie.reset();
+  EXPECT_THAT(runtime->Calls(), ElementsAre("OnStartBinding 0 none", "OnData 5 3", "OnData 5 2",
+                                            "OnStopBinding 0x00000000"));
+}
+
+TEST_F(ManagerFixture, RelativeNamesKeepTheirCase) {
+  ContentManager->RegisterMovieStream(control.Get(), false, -1);
+  std::wstring lower = FixedMovieName;
+  for (auto& c : lower) c = static_cast<wchar_t>(towlower(c));
+  auto runtime = TRecordingCallback::Create(false);
+  EXPECT_EQ(Bind(ForwardSlashURL(1, lower), runtime.Get()), MK_E_NOSTORAGE);
+  EXPECT_EQ(control->Calls().at(2), "LoadEx " + Narrow(lower));
+  EXPECT_NE(ContentManager->TakeProvider(FormatVirtualMoviePath(1)), nullptr);  // still waiting
+}
+
+TEST_F(ManagerFixture, AnExHandlerThatTakesTheStreamEndsTheResponseWhenItFreesIt) {
+  ContentManager->RegisterControl(7, control.Get());
+  std::unique_ptr<TStream> kept;
+  control->onLoadEx = [&](const std::wstring& url, TStream* stream, bool& handled) {
+    stream->WriteBuffer("now", 3);
+    kept.reset(stream);
+    handled = true;
+  };
+  auto runtime = TRecordingCallback::Create(true);
+  EXPECT_EQ(Bind(L"http://x/" + Marker + L"/7//x.swf", runtime.Get()), MK_S_ASYNCHRONOUS);
+  EXPECT_THAT(control->Calls(), ElementsAre("LoadEx x.swf"));  // one leading slash dropped
+  EXPECT_EQ(runtime->StopCount(), 0);  // still open
+  RunWorkerWhilePumping([&] {
+    kept->WriteBuffer(" later", 6);
+    kept.reset();
+  });
+  EXPECT_THAT(runtime->Calls(), ElementsAre(Header, "OnStartBinding 0 none", "OnData 5 3",
+                                            "OnData 5 6", "OnStopBinding 0x00000000"));
+}
+
+TEST_F(ManagerFixture, BytesOfAnUnhandledExEventAndOfThePlainEventAreBothServed) {
+  ContentManager->RegisterControl(4, control.Get());
+  control->onLoadEx = [](const std::wstring&, TStream* stream, bool&) {
+    stream->WriteBuffer("ex;", 3);
+  };
+  control->onLoad = [](const std::wstring&, TStream* stream) { stream->WriteBuffer("plain", 5); };
+  auto runtime = TRecordingCallback::Create(false);
+  EXPECT_EQ(Bind(ForwardSlashURL(4, L"files/large/10.swf"), runtime.Get()), MK_S_ASYNCHRONOUS);
+  EXPECT_THAT(control->Calls(),
+              ElementsAre("LoadEx files/large/10.swf", "Load files/large/10.swf"));
+  EXPECT_THAT(runtime->Calls(), ElementsAre("OnStartBinding 0 none", "OnData 5 3", "OnData 5 5",
+                                            "OnStopBinding 0x00000000"));
+}
+
+TEST_F(ManagerFixture, AnEmptyPlainEventFallsBackToTheBaseAsARealURL) {
+  WriteFile(directory / "files" / "page.txt", "from disk");
+  ContentManager->RegisterControl(2, control.Get());
+  control->base = BaseURL();
+  control->onLoad = [](const std::wstring&, TStream*) {};  // writes nothing
+  auto runtime = TRecordingCallback::Create(false);
+  EXPECT_EQ(Bind(ForwardSlashURL(2, L"files/page.txt"), runtime.Get()), MK_S_ASYNCHRONOUS);
+  EXPECT_EQ(runtime->Data(), "from disk");
+
+  auto missing = TRecordingCallback::Create(false);
+  EXPECT_EQ(Bind(ForwardSlashURL(2, L"files/none.txt"), missing.Get()), MK_E_NOSTORAGE);
+
+  // No Base: the current directory, a slash and the relative name.
+  control->base.clear();
+  const std::wstring previous = CurrentDirectoryW();
+  ASSERT_TRUE(::SetCurrentDirectoryW(directory.wstring().c_str()));
+  auto fromCurrent = TRecordingCallback::Create(false);
+  const HRESULT hr = Bind(ForwardSlashURL(2, L"files/page.txt"), fromCurrent.Get());
+  ::SetCurrentDirectoryW(previous.c_str());
+  EXPECT_EQ(hr, MK_S_ASYNCHRONOUS);
+  EXPECT_EQ(fromCurrent->Data(), "from disk");
+}
+
+TEST_F(ManagerFixture, WithoutABaseTheCurrentDirectoryIsUsed) {
+  ComPtr<TRecordingControl> noBase = TRecordingControl::Create();
+  EXPECT_EQ(ContentManager->ControlBaseDirectory(noBase.Get()), CurrentDirectoryW());
+  EXPECT_FALSE(CurrentDirectoryW().empty());
+  noBase->base = L"http://example/book";
+  EXPECT_EQ(ContentManager->ControlBaseDirectory(noBase.Get()), L"http://example/book");
+}
+
+TEST_F(ManagerFixture, URLsWithoutAVirtualNameGoToTheGlobalHandlerThenToARealMoniker) {
+  std::vector<std::wstring> asked;
+  ContentManager->SetGlobalContentHandler(
+      [&](const std::wstring& url, TStream* stream, bool& handled) {
+        asked.push_back(url);
+        if (url.find(L"book.xml") != std::wstring::npos) {
+          stream->WriteBuffer("<book/>", 7);
+          delete stream;  // the handler's once it says handled
+          handled = true;
+        }
+      });
+  auto reset = TRecordingCallback::Create(false);
+  EXPECT_EQ(Bind(ResetURL, reset.Get()), MK_E_NOSTORAGE);  // no such file either
+  auto noSlash = TRecordingCallback::Create(false);
+  EXPECT_EQ(Bind(L"file:///Z:/" + Marker + L"/12", noSlash.Get()), MK_E_NOSTORAGE);
+  auto served = TRecordingCallback::Create(false);
+  EXPECT_EQ(Bind(L"http://nowhere.invalid/book.xml", served.Get()), MK_S_ASYNCHRONOUS);
+  EXPECT_THAT(asked, ElementsAre(std::wstring(ResetURL), L"file:///Z:/" + Marker + L"/12",
+                                 L"http://nowhere.invalid/book.xml"));
+  EXPECT_EQ(served->Data(), "<book/>");
+  EXPECT_EQ(served->StopCount(), 1);
+
+  // Not handled: the real moniker serves the file itself.
+  WriteFile(directory / "real.txt", "real bytes");
+  auto real = TRecordingCallback::Create(false);
+  EXPECT_EQ(Bind(BaseURL() + L"/real.txt", real.Get()), MK_S_ASYNCHRONOUS);
+  EXPECT_EQ(real->Data(), "real bytes");
+}
+
+TEST_F(ManagerFixture, AVirtualNameOfAnUnknownControlFails) {
+  auto runtime = TRecordingCallback::Create(false);
+  EXPECT_EQ(Bind(ForwardSlashURL(99, L"a.swf"), runtime.Get()), E_FAIL);
+  ContentManager->RegisterMovieStream(control.Get(), false, -1);
+  ContentManager->RegisterControl(5, control.Get());
+  ContentManager->UnregisterControl(control.Get());
+  EXPECT_EQ(ContentManager->FindControl(1), nullptr);
+  EXPECT_EQ(ContentManager->FindControl(5), nullptr);
+  EXPECT_EQ(Bind(ForwardSlashURL(5, L"a.swf"), runtime.Get()), E_FAIL);
+  EXPECT_THAT(runtime->Calls(), IsEmpty());
+}
+
+TEST_F(ManagerFixture, FailingHandlersAreContainedAtTheBind) {
+  ContentManager->RegisterControl(1, control.Get());
+  control->onLoadEx = [](const std::wstring&, TStream*, bool&) { throw Error("handler failed"); };
+  auto runtime = TRecordingCallback::Create(false);
+  EXPECT_EQ(Bind(ForwardSlashURL(1, L"a.swf"), runtime.Get()), MK_E_NOSTORAGE);
+
+  // A write the runtime refuses fails the plain event's copy; the bind says nobody served it.
+  control->onLoadEx = nullptr;
+  control->onLoad = [](const std::wstring&, TStream* stream) { stream->WriteBuffer("x", 1); };
+  auto refusing = TRecordingCallback::Create(false);
+  refusing->dataResult = E_ABORT;
+  EXPECT_EQ(Bind(ForwardSlashURL(1, L"a.swf"), refusing.Get()), MK_E_NOSTORAGE);
+
+  ContentManager->SetGlobalContentHandler(
+      [](const std::wstring&, TStream*, bool&) { throw std::runtime_error("global failed"); });
+  EXPECT_EQ(Bind(L"http://nowhere.invalid/x", runtime.Get()), MK_E_NOSTORAGE);
+}
+
+// ---- files ----
+
+HANDLE Open(const std::wstring& name) {
+  return ContentManager->OpenFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+TEST_F(ManagerFixture, AVirtualFileOpensAsAFakeHandleOverTheControlsStream) {
+  ContentManager->RegisterControl(3, control.Get());
+  TStream* given = nullptr;
+  control->onLoadAsync = [&](const std::wstring& path, TStream*& stream) {
+    auto memory = std::make_unique<TMemoryStream>();
+    memory->WriteBuffer("file bytes", 10);  // positioned at its end
+    given = memory.get();
+    stream = memory.release();
+  };
+  TStream* unloaded = nullptr;
+  control->onUnloadAsync = [&](TStream* stream) {
+    unloaded = stream;
+    EXPECT_EQ(ContentManager->FindFakeHandleStream(nullptr), nullptr);
+  };
+  const HANDLE handle = Open(L"Z:\\FromMemory\\" + Marker + L"\\3\\/files/book.bin");
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  EXPECT_THAT(control->Calls(), ElementsAre("LoadAsync /files/book.bin"));  // name as parsed
+  TStream* stream = ContentManager->FindFakeHandleStream(handle);
+  ASSERT_EQ(stream, given);
+  char buffer[16];
+  EXPECT_EQ(stream->Read(buffer, sizeof buffer), 10u);  // from the first byte
+  EXPECT_EQ(std::string(buffer, 10), "file bytes");
+  EXPECT_EQ(stream->Read(buffer, sizeof buffer), 0u);  // at the end
+
+  EXPECT_TRUE(ContentManager->ReleaseFakeHandle(handle));
+  EXPECT_EQ(unloaded, given);
+  EXPECT_EQ(ContentManager->FindFakeHandleStream(handle), nullptr);
+  EXPECT_FALSE(ContentManager->ReleaseFakeHandle(handle));  // a second close is not ours
+  DWORD flags;
+  EXPECT_FALSE(::GetHandleInformation(handle, &flags));  // the event was closed
+}
+
+TEST_F(ManagerFixture, TheNarrowOpenIsTheWideOne) {
+  ContentManager->RegisterControl(3, control.Get());
+  control->onLoadAsync = [&](const std::wstring&, TStream*& stream) {
+    stream = new TStringStream("narrow");
+  };
+  const std::string name = "Z:\\FromMemory\\" + MarkerA + "\\3\\a.bin";
+  const HANDLE handle = ContentManager->OpenFileA(name.c_str(), GENERIC_READ, 0, nullptr,
+                                                  OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(ContentManager->FindFakeHandleStream(handle)->Size(), 6);
+  EXPECT_THAT(control->Calls(), ElementsAre("LoadAsync a.bin"));
+  // Left open: the manager closes it when it goes, with the unload event.
+}
+
+TEST_F(ManagerFixture, AVirtualFileNobodySuppliesOpensUnderTheBaseDirectory) {
+  WriteFile(directory / "files" / "thumb" / "1.jpg", "jpeg");
+  ContentManager->RegisterControl(3, control.Get());
+  control->base = directory.wstring();
+  const HANDLE handle = Open(L"file:///Z:/FromMemory/" + Marker + L"/3/files/thumb/1.jpg");
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(ContentManager->FindFakeHandleStream(handle), nullptr);  // a real file
+  char buffer[8];
+  DWORD read = 0;
+  EXPECT_TRUE(::ReadFile(handle, buffer, sizeof buffer, &read, nullptr));
+  EXPECT_EQ(std::string(buffer, read), "jpeg");
+  EXPECT_FALSE(ContentManager->ReleaseFakeHandle(handle));
+  ::CloseHandle(handle);
+
+  // An unknown control: the virtual name itself is opened, and does not exist.
+  EXPECT_EQ(Open(L"Z:\\FromMemory\\" + Marker + L"\\8\\files\\thumb\\1.jpg"),
+            INVALID_HANDLE_VALUE);
+  // An ordinary name is just opened.
+  const HANDLE plain = Open((directory / "files" / "thumb" / "1.jpg").wstring());
+  EXPECT_NE(plain, INVALID_HANDLE_VALUE);
+  ::CloseHandle(plain);
+  EXPECT_THAT(control->Calls(), ElementsAre("LoadAsync files/thumb/1.jpg"));
+}
+
+TEST_F(ManagerFixture, FailingOpenHandlersAreContained) {
+  ContentManager->RegisterControl(3, control.Get());
+  control->onLoadAsync = [&](const std::wstring&, TStream*& stream) {
+    stream = new TMemoryStream;
+    throw Error("async failed");
+  };
+  EXPECT_EQ(Open(L"Z:\\FromMemory\\" + Marker + L"\\3\\a.bin"), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(ContentManager->OpenFileW(nullptr, 0, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(ContentManager->OpenFileA(nullptr, 0, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+            INVALID_HANDLE_VALUE);
+
+  // An unload handler that fails still lets the handle close.
+  control->onLoadAsync = [&](const std::wstring&, TStream*& stream) { stream = new TMemoryStream; };
+  control->onUnloadAsync = [](TStream*) { throw Error("unload failed"); };
+  const HANDLE handle = Open(L"Z:\\FromMemory\\" + Marker + L"\\3\\a.bin");
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(ContentManager->ReleaseFakeHandle(handle));
+  EXPECT_EQ(ContentManager->FindFakeHandleStream(handle), nullptr);
+}
+
+// ---- the interception layer's maps ----
+
+TEST(Maps, ClassNamesIgnoreCaseAndSampleWidthsKeepTheFirst) {
+  TMapString2String names;
+  std::wstring value;
+  EXPECT_FALSE(names.Get(L"FlashWindow", value));
+  names.Set(L"FlashWindow", L"first");
+  names.Set(L"FLASHWINDOW", L"second");  // the same key
+  ASSERT_TRUE(names.Get(L"flashwindow", value));
+  EXPECT_EQ(value, L"second");
+
+  TMapCardinal2Cardinal widths;
+  DWORD width = 0;
+  EXPECT_FALSE(widths.Find(7, width));
+  widths.Add(7, 2);
+  widths.Add(7, 1);
+  ASSERT_TRUE(widths.Find(7, width));
+  EXPECT_EQ(width, 2u);
+}
+
+}  // namespace
+}  // namespace pageturn
