@@ -36,7 +36,7 @@ enum StandInThread { STANDIN_ON_CALLER = 0, STANDIN_ON_WORKER = 1, STANDIN_ON_OB
 // Resources of the stand-in module, for LoadCursorResource and LoadMenuResource.
 enum StandInResource {
   STANDIN_CURSOR_HAND = 101,  // also under the name "FLASHHAND"
-  STANDIN_MENU_CONTEXT = 201  // also under the name "FLASHMENU"; 6 items
+  STANDIN_MENU_CONTEXT = 201  // also under the name "FLASHMENU"
 };
 
 // PrepareCode flags.
@@ -91,7 +91,9 @@ struct IStandInTestSurface : public IUnknown {
                                                        BSTR *report) = 0;
 
   // slot 10. LoadMenuA(module handle, name ? name : MAKEINTRESOURCEA(id)). Report keys:
-  // menu (1 when a handle came back), items (GetMenuItemCount), item0..itemN (their texts).
+  // menu (1 when a handle came back), items (GetMenuItemCount of the bar), item<i> (texts);
+  // for a popup item also item<i>_items and item<i>_<j>. STANDIN_MENU_CONTEXT is one popup
+  // "Flash" of 6 items ("&Play", "&Loop", "&Rewind", "&Forward", "&Back", "About ...").
   virtual HRESULT STDMETHODCALLTYPE LoadMenuResource(LONG thread, LONG id, LPCSTR name,
                                                      BSTR *report) = 0;
 
@@ -112,7 +114,9 @@ struct IStandInTestSurface : public IUnknown {
   // done (1/0), checksum_before, checksum_after (sum of the buffer's bytes around the write).
   virtual HRESULT STDMETHODCALLTYPE PlaySound(LONG thread, BSTR *report) = 0;
 
-  // slot 14. The bound object's state: movie, base, ready_state, total_frames, frame, playing,
+  // slot 14. bound (1/0), live (objects, factories, surfaces and worker threads of the module
+  // still alive, this surface included). For a bound surface also the object's state: movie,
+  // base, ready_state, total_frames, frame, playing,
   // bytes (of the level-0 movie), levels (loaded level numbers), level<N>_url, level<N>_frame,
   // level<N>_frames, background (hex RRGGBB), window (1 when in-place active), extent_cx,
   // extent_cy (HIMETRIC), events (the events fired, e.g. "-609(0),1958(100),150(a|b)"),
