@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -15,7 +16,10 @@ namespace standin::testing {
 
 class MappedModule {
  public:
-  explicit MappedModule(const std::wstring& path) {
+  // replace(dll, name) may give an address for an import by name; null means "resolve it".
+  using ImportReplacement = std::function<void*(const char* dll, const char* name)>;
+
+  explicit MappedModule(const std::wstring& path, ImportReplacement replace = {}) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               0, nullptr);
     if (file == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot open the module file");
@@ -53,7 +57,8 @@ class MappedModule {
     const auto& importDir = opt.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base_ + importDir.VirtualAddress);
          d->Name; ++d) {
-      HMODULE dependency = LoadLibraryA(reinterpret_cast<char*>(base_ + d->Name));
+      const char* dllName = reinterpret_cast<char*>(base_ + d->Name);
+      HMODULE dependency = LoadLibraryA(dllName);
       dependencies_.push_back(dependency);
       auto* names = reinterpret_cast<IMAGE_THUNK_DATA32*>(
           base_ + (d->OriginalFirstThunk ? d->OriginalFirstThunk : d->FirstThunk));
@@ -62,7 +67,9 @@ class MappedModule {
         LPCSTR key = IMAGE_SNAP_BY_ORDINAL32(names->u1.Ordinal)
                          ? MAKEINTRESOURCEA(IMAGE_ORDINAL32(names->u1.Ordinal))
                          : reinterpret_cast<LPCSTR>(base_ + names->u1.AddressOfData + 2);
-        slots->u1.Function = DWORD(uintptr_t(GetProcAddress(dependency, key)));
+        void* replacement = replace && !IS_INTRESOURCE(key) ? replace(dllName, key) : nullptr;
+        slots->u1.Function =
+            DWORD(uintptr_t(replacement ? replacement : reinterpret_cast<void*>(GetProcAddress(dependency, key))));
       }
     }
 

@@ -766,4 +766,164 @@ TEST(MappedFromMemory, MakesObjectsWindowsAndFetches) {
   }
 }
 
+// A moniker that serves binds the way the host's content layer does: BindToStorage answers
+// MK_S_ASYNCHRONOUS with no object, and the data arrives later on the GUI thread, while the
+// runtime's fetching thread waits: IHttpNegotiate::OnResponse with the header,
+// OnStartBinding without a binding object, one OnDataAvailable per write, each with a fresh
+// stream and flagged first and last (5), then OnStopBinding.
+class HostLikeMoniker final : public StackObject<IMoniker> {
+ public:
+  static constexpr UINT kDeliver = WM_APP + 7;
+  static inline HostLikeMoniker* current = nullptr;
+  static inline HWND gui = nullptr;  // a window of the GUI thread that runs deliveries
+  std::vector<std::wstring> urls;
+  DWORD bindThread = 0;
+
+  static HRESULT STDAPICALLTYPE Create(IMoniker*, LPCWSTR url, IMoniker** out) {
+    current->urls.push_back(url);
+    *out = current;
+    return S_OK;
+  }
+  static LRESULT CALLBACK GuiProc(HWND h, UINT m, WPARAM w, LPARAM l) {
+    if (m == kDeliver) {
+      current->Deliver(reinterpret_cast<IBindStatusCallback*>(l));
+      return 0;
+    }
+    return DefWindowProcW(h, m, w, l);
+  }
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    *ppv = nullptr;
+    if (riid != IID_IUnknown && riid != IID_IMoniker) return E_NOINTERFACE;
+    *ppv = static_cast<IMoniker*>(this);
+    return S_OK;
+  }
+  STDMETHODIMP BindToStorage(IBindCtx* context, IMoniker*, REFIID, void** out) override {
+    *out = nullptr;
+    bindThread = GetCurrentThreadId();
+    IBindStatusCallback* runtime = nullptr;
+    // Registering our own callback hands back the runtime's, as the host's moniker does.
+    RegisterBindStatusCallback(context, &placeholder_, &runtime, 0);
+    PostMessageW(gui, kDeliver, 0, LPARAM(runtime));
+    return MK_S_ASYNCHRONOUS;
+  }
+
+  STDMETHODIMP GetClassID(CLSID*) override { return E_NOTIMPL; }
+  STDMETHODIMP IsDirty() override { return E_NOTIMPL; }
+  STDMETHODIMP Load(IStream*) override { return E_NOTIMPL; }
+  STDMETHODIMP Save(IStream*, BOOL) override { return E_NOTIMPL; }
+  STDMETHODIMP GetSizeMax(ULARGE_INTEGER*) override { return E_NOTIMPL; }
+  STDMETHODIMP BindToObject(IBindCtx*, IMoniker*, REFIID, void**) override { return E_NOTIMPL; }
+  STDMETHODIMP Reduce(IBindCtx*, DWORD, IMoniker**, IMoniker**) override { return E_NOTIMPL; }
+  STDMETHODIMP ComposeWith(IMoniker*, BOOL, IMoniker**) override { return E_NOTIMPL; }
+  STDMETHODIMP Enum(BOOL, IEnumMoniker**) override { return E_NOTIMPL; }
+  STDMETHODIMP IsEqual(IMoniker*) override { return E_NOTIMPL; }
+  STDMETHODIMP Hash(DWORD*) override { return E_NOTIMPL; }
+  STDMETHODIMP IsRunning(IBindCtx*, IMoniker*, IMoniker*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetTimeOfLastChange(IBindCtx*, IMoniker*, FILETIME*) override { return E_NOTIMPL; }
+  STDMETHODIMP Inverse(IMoniker**) override { return E_NOTIMPL; }
+  STDMETHODIMP CommonPrefixWith(IMoniker*, IMoniker**) override { return E_NOTIMPL; }
+  STDMETHODIMP RelativePathTo(IMoniker*, IMoniker**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetDisplayName(IBindCtx*, IMoniker*, LPOLESTR*) override { return E_NOTIMPL; }
+  STDMETHODIMP ParseDisplayName(IBindCtx*, IMoniker*, LPOLESTR, ULONG*, IMoniker**) override {
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP IsSystemMoniker(DWORD*) override { return E_NOTIMPL; }
+
+ private:
+  void Deliver(IBindStatusCallback* runtime) {
+    IHttpNegotiate* negotiate = nullptr;
+    if (SUCCEEDED(runtime->QueryInterface(IID_IHttpNegotiate,
+                                          reinterpret_cast<void**>(&negotiate)))) {
+      LPWSTR extra = nullptr;
+      negotiate->OnResponse(200, L"HTTP/1.1 200 OK\r\nContent-Length: -1\r\n", nullptr, &extra);
+      negotiate->Release();
+    }
+    runtime->OnStartBinding(0, nullptr);
+    for (size_t size : {size_t(4096), size_t(100)}) {
+      Bytes chunk(size, uint8_t(size));
+      IStream* stream = nullptr;
+      CreateStreamOnHGlobal(nullptr, TRUE, &stream);
+      stream->Write(chunk.data(), ULONG(size), nullptr);
+      LARGE_INTEGER zero{};
+      stream->Seek(zero, STREAM_SEEK_SET, nullptr);
+      FORMATETC format{0, nullptr, DVASPECT_CONTENT, -1, TYMED_ISTREAM};
+      STGMEDIUM medium{};
+      medium.tymed = TYMED_ISTREAM;
+      medium.pstm = stream;
+      runtime->OnDataAvailable(BSCF_FIRSTDATANOTIFICATION | BSCF_LASTDATANOTIFICATION,
+                               DWORD(size), &format, &medium);
+      stream->Release();
+    }
+    runtime->OnStopBinding(S_OK, nullptr);
+    runtime->Release();
+  }
+
+  class Placeholder final : public StackObject<IBindStatusCallback> {
+   public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+      *ppv = nullptr;
+      if (riid != IID_IUnknown && riid != IID_IBindStatusCallback) return E_NOINTERFACE;
+      *ppv = static_cast<IBindStatusCallback*>(this);
+      return S_OK;
+    }
+    STDMETHODIMP OnStartBinding(DWORD, IBinding*) override { return S_OK; }
+    STDMETHODIMP GetPriority(LONG*) override { return E_NOTIMPL; }
+    STDMETHODIMP OnLowResource(DWORD) override { return S_OK; }
+    STDMETHODIMP OnProgress(ULONG, ULONG, ULONG, LPCWSTR) override { return S_OK; }
+    STDMETHODIMP OnStopBinding(HRESULT, LPCWSTR) override { return S_OK; }
+    STDMETHODIMP GetBindInfo(DWORD*, BINDINFO*) override { return E_NOTIMPL; }
+    STDMETHODIMP OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) override { return S_OK; }
+    STDMETHODIMP OnObjectAvailable(REFIID, IUnknown*) override { return S_OK; }
+  } placeholder_;
+};
+
+TEST(HostLikeContent, WorkerFetchTakesDataDeliveredOnTheGuiThread) {
+  HostLikeMoniker moniker;
+  HostLikeMoniker::current = &moniker;
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = HostLikeMoniker::GuiProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"StandInHostLikeGui";
+  RegisterClassW(&wc);
+  HostLikeMoniker::gui = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                         nullptr, wc.hInstance, nullptr);
+  ASSERT_NE(HostLikeMoniker::gui, nullptr);
+  {
+    // The runtime's CreateURLMoniker goes to the host-like moniker, as the host's loader does.
+    MappedModule module(OcxPath(), [](const char*, const char* name) -> void* {
+      return std::strcmp(name, "CreateURLMoniker") == 0
+                 ? reinterpret_cast<void*>(&HostLikeMoniker::Create)
+                 : nullptr;
+    });
+    auto getSurface = reinterpret_cast<HRESULT(STDAPICALLTYPE*)(REFIID, void**)>(
+        module.Export("StandInGetTestSurface"));
+    ASSERT_NE(getSurface, nullptr);
+    Ref<IStandInTestSurface> surface;
+    ASSERT_EQ(getSurface(IID_IStandInTestSurface, surface.Out()), S_OK);
+    const wchar_t* url =
+        L"Z:\\FromMemory\\46A10F369771449587DE913EFC0A258C\\1\\files/large/1.swf";
+    BSTR bytes = nullptr, report = nullptr;
+    ASSERT_EQ(surface->BindUrl(STANDIN_ON_WORKER, url, 10000, &bytes, &report), S_OK);
+    Bytes got(reinterpret_cast<uint8_t*>(bytes),
+              reinterpret_cast<uint8_t*>(bytes) + SysStringByteLen(bytes));
+    SysFreeString(bytes);
+    auto r = ParseReport(report);
+    Bytes expected(4096, uint8_t(4096));
+    expected.insert(expected.end(), 100, uint8_t(100));
+    EXPECT_EQ(got, expected) << "both deliveries, in order";
+    EXPECT_EQ(r[L"hr"], L"0x000401e8");
+    EXPECT_EQ(r[L"sequence"],
+              L"QueryInterface(IHttpNegotiate),OnResponse(200),OnStartBinding,"
+              L"OnDataAvailable(5:4096),OnDataAvailable(5:100),OnStopBinding(0x00000000)")
+        << "flags 5 on every notification do not end the fetch early";
+    EXPECT_EQ(r[L"header"], L"HTTP/1.1 200 OK\\r\\nContent-Length: -1\\r\\n");
+    EXPECT_EQ(r[L"thread"], L"worker");
+    EXPECT_EQ(moniker.urls, std::vector<std::wstring>{url}) << "the URL reaches CreateURLMoniker whole";
+    EXPECT_NE(moniker.bindThread, GetCurrentThreadId());
+  }
+  DestroyWindow(HostLikeMoniker::gui);
+  UnregisterClassW(wc.lpszClassName, wc.hInstance);
+}
+
 }  // namespace
