@@ -252,6 +252,7 @@ void FlashObject::LogSite(const wchar_t* call) { siteCalls_.push_back(call); }
 
 STDMETHODIMP FlashObject::SetClientSite(IOleClientSite* site) {
   return Guard([&] {
+    if (!site) InPlaceDeactivate();  // a site that leaves takes its window context along
     clientSite_ = site;
     if (site) QueryAmbient();
     return S_OK;
@@ -364,6 +365,8 @@ STDMETHODIMP FlashObject::GetMiscStatus(DWORD, DWORD* status) {
 
 HRESULT FlashObject::InPlaceActivate(bool uiActivate, const RECT* pos) {
   if (!clientSite_) return E_UNEXPECTED;
+  // The window went with its parent while we were active: start over with a new one.
+  if (inPlaceActive_ && !window_) InPlaceDeactivate();
   if (!inPlaceActive_) {
     ComPtr<IOleInPlaceSite> site;
     if (FAILED(clientSite_.As(&site))) return E_NOINTERFACE;

@@ -414,6 +414,14 @@ TEST_F(StandInTest, InPlaceActivationMakesAChildWindowInTheSitesWindow) {
   EXPECT_EQ(site_->calls.back(), L"OnUIActivate");
   EXPECT_EQ(inPlace->UIDeactivate(), S_OK);
   EXPECT_EQ(site_->calls.back(), L"OnUIDeactivate");
+
+  // A window destroyed from outside (its parent went first) is made again on the next verb.
+  DestroyWindow(child);
+  ASSERT_EQ(object_->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site_.get(), 0, window_,
+                            &site_->rect),
+            S_OK);
+  EXPECT_EQ(inPlace->GetWindow(&child), S_OK);
+  EXPECT_TRUE(IsWindow(child));
 }
 
 TEST_F(StandInTest, ExtentIsHimetricAndVersionIsTen) {
