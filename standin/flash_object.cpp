@@ -1,6 +1,7 @@
 #include "flash_object.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 
 #include "module.h"
@@ -54,6 +55,7 @@ struct FlashObject::FetchJob {
   unsigned generation = 0;
   std::wstring url;
   HWND notify = nullptr;
+  std::atomic<size_t> expected{0};
   ScopedHandle cancel{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   ScopedHandle thread;
   FetchResult result;
@@ -654,6 +656,7 @@ FlashObject::Level* FlashObject::FindLevel(int number) const {
 
 void FlashObject::StartLoad(int level, const std::wstring& url) {
   unsigned generation = ++generation_[level];
+  if (level == 0) loadingPercent_ = 0;
   // A newer load of the same level makes the older one pointless.
   for (auto& job : jobs_)
     if (job->level == level) SetEvent(job->cancel.get());
@@ -683,9 +686,11 @@ DWORD WINAPI FlashObject::FetchThread(void* param) {
   HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   Guard([&] {
     HWND notify = job->notify;
-    job->result = FetchUrl(job->url, job->cancel.get(), INFINITE, [notify, job](size_t bytes) {
-      PostMessageW(notify, kMsgFetchProgress, WPARAM(bytes), LPARAM(job));
-    });
+    job->result =
+        FetchUrl(job->url, job->cancel.get(), INFINITE, [notify, job](size_t bytes, size_t total) {
+          job->expected = total;  // read on the object's thread only after the post below
+          PostMessageW(notify, kMsgFetchProgress, WPARAM(bytes), LPARAM(job));
+        });
     return S_OK;
   });
   PostMessageW(job->notify, kMsgFetchDone, 0, LPARAM(job));
@@ -712,6 +717,15 @@ void FlashObject::OnFetchProgress(FetchJob* job, size_t bytes) {
   bool current = std::any_of(jobs_.begin(), jobs_.end(), [job](const auto& j) { return j.get() == job; });
   if (!current || job->generation != generation_[job->level]) return;
   receivedBytes_ = bytes;
+  size_t total = job->expected;
+  if (job->level == 0 && total > 0) {
+    // 100 belongs to the complete, readable movie.
+    long percent = long(std::min<uint64_t>(99, uint64_t(bytes) * 100 / total));
+    if (percent > loadingPercent_) {
+      loadingPercent_ = percent;
+      FireProgress(percent);
+    }
+  }
   if (window_) InvalidateRect(window_, nullptr, TRUE);
 }
 
@@ -1313,7 +1327,7 @@ STDMETHODIMP FlashObject::GotoFrame(long frame) {
 STDMETHODIMP FlashObject::PercentLoaded(long* percent) {
   if (!percent) return E_POINTER;
   Level* main = FindLevel(0);
-  *percent = main && main->timeline ? 100 : 0;
+  *percent = main && main->timeline ? 100 : loadingPercent_;
   return S_OK;
 }
 

@@ -326,6 +326,7 @@ class FlashObject final : public IOleObject,
   int actionDepth_ = 0;
   std::vector<std::function<void()>> deferred_;
   size_t receivedBytes_ = 0;
+  long loadingPercent_ = 0;  // of the level-0 movie on its way
 };
 
 }  // namespace standin

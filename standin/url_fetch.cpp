@@ -12,7 +12,7 @@ namespace {
 // on its GUI thread while the fetching thread waits.
 class BindCallback final : public IBindStatusCallback, public IHttpNegotiate {
  public:
-  explicit BindCallback(std::function<void(size_t)> progress)
+  explicit BindCallback(std::function<void(size_t, size_t)> progress)
       : progress_(std::move(progress)), done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
     if (!done_) throw std::bad_alloc();
   }
@@ -54,8 +54,10 @@ class BindCallback final : public IBindStatusCallback, public IHttpNegotiate {
     return S_OK;
   }
   STDMETHODIMP OnLowResource(DWORD) override { return S_OK; }
-  STDMETHODIMP OnProgress(ULONG, ULONG, ULONG statusCode, LPCWSTR) override {
+  STDMETHODIMP OnProgress(ULONG, ULONG progressMax, ULONG statusCode, LPCWSTR) override {
     Log(L"OnProgress(" + std::to_wstring(statusCode) + L")");
+    Lock lock(cs_);
+    if (progressMax > 0 && expected_ == 0) expected_ = progressMax;
     return S_OK;
   }
   STDMETHODIMP OnStopBinding(HRESULT hr, LPCWSTR) override {
@@ -85,7 +87,7 @@ class BindCallback final : public IBindStatusCallback, public IHttpNegotiate {
       if (!medium || medium->tymed != TYMED_ISTREAM || !medium->pstm) return S_OK;
       // Pull what the stream holds now; a real moniker's stream says E_PENDING for "more later",
       // the host's streams say S_FALSE at their end.
-      size_t total;
+      size_t total, expected;
       {
         Lock lock(cs_);
         uint8_t buffer[8192];
@@ -96,8 +98,13 @@ class BindCallback final : public IBindStatusCallback, public IHttpNegotiate {
           if (hr != S_OK || read == 0) break;
         }
         total = bytes_.size();
+        if (expected_ == 0 && total >= 8 && bytes_[0] == 'F' && bytes_[1] == 'W' &&
+            bytes_[2] == 'S')
+          expected_ = size_t(bytes_[4]) | size_t(bytes_[5]) << 8 | size_t(bytes_[6]) << 16 |
+                      size_t(bytes_[7]) << 24;
+        expected = expected_;
       }
-      if (progress_) progress_(total);
+      if (progress_) progress_(total, expected);
       return S_OK;
     });
   }
@@ -115,6 +122,11 @@ class BindCallback final : public IBindStatusCallback, public IHttpNegotiate {
       Lock lock(cs_);
       responseCode_ = long(code);
       header_ = headers ? headers : L"";
+      size_t at = header_.find(L"Content-Length:");
+      if (at != std::wstring::npos) {
+        long length = wcstol(header_.c_str() + at + 15, nullptr, 10);
+        if (length > 0) expected_ = size_t(length);
+      }
       return S_OK;
     });
   }
@@ -159,7 +171,8 @@ class BindCallback final : public IBindStatusCallback, public IHttpNegotiate {
   }
 
   LONG refs_ = 1;
-  std::function<void(size_t)> progress_;
+  std::function<void(size_t, size_t)> progress_;
+  size_t expected_ = 0;
   ScopedHandle done_;
   CriticalSection cs_;
   ComPtr<IBinding> binding_;
@@ -174,7 +187,7 @@ class BindCallback final : public IBindStatusCallback, public IHttpNegotiate {
 }  // namespace
 
 FetchResult FetchUrl(const std::wstring& url, HANDLE cancel, DWORD timeoutMs,
-                     const std::function<void(size_t)>& progress) {
+                     const std::function<void(size_t, size_t)>& progress) {
   FetchResult result;
   ComPtr<BindCallback> callback = Adopt(new BindCallback(progress));
 

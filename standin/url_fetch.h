@@ -25,9 +25,10 @@ struct FetchResult {
 };
 
 // Blocks until the bind stops, `cancel` is signalled (may be null) or timeoutMs passes, pumping
-// this thread's messages meanwhile. `progress` (may be empty) gets the running byte count from
-// whatever thread delivers data.
+// this thread's messages meanwhile. `progress` (may be empty) gets the running byte count and
+// the expected total (0 when unknown: from Content-Length, the moniker's progress maximum, or
+// an uncompressed SWF's FileLength) from whatever thread delivers data.
 FetchResult FetchUrl(const std::wstring& url, HANDLE cancel, DWORD timeoutMs,
-                     const std::function<void(size_t)>& progress);
+                     const std::function<void(size_t received, size_t expected)>& progress);
 
 }  // namespace standin

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -502,6 +503,22 @@ TEST_F(StandInTest, PlaysFwsAndCwsMoviesAndFiresTheirFsCommands) {
     EXPECT_EQ(report[L"background"], L"204060");
     EXPECT_EQ(report[L"playing"], L"0");
   }
+}
+
+TEST_F(StandInTest, ProgressClimbsWhileTheMovieArrivesAndEndsAtHundred) {
+  MovieFolder folder;
+  Bytes movie = SwfBuilder().Tag(21, Bytes(300000, 0x5A), true).ShowFrame().End().Build(false);
+  LoadAndWait(MovieFolder::Url(folder.Write(L"big.swf", movie)));
+  std::vector<long> progress;
+  for (const auto& call : sink_.calls)
+    if (call.rfind(L"1958(I4:", 0) == 0) progress.push_back(std::stol(call.substr(8)));
+  ASSERT_GE(progress.size(), 2u) << "some progress before the end";
+  EXPECT_EQ(progress.back(), 100);
+  EXPECT_LT(progress[progress.size() - 2], 100);
+  EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+  long percent = 0;
+  EXPECT_EQ(flash_->PercentLoaded(&percent), S_OK);
+  EXPECT_EQ(percent, 100);
 }
 
 TEST_F(StandInTest, LevelLoadsResolveAgainstTheMoviesOwnUrl) {
