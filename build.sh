@@ -47,12 +47,11 @@ start_display() {
   # Create or update the prefix and let that settle before any test starts a program in it.
   [ -f "$WINEPREFIX/system.reg" ] || echo "== creating the Wine prefix"
   mkdir -p "$(dirname "$WINEPREFIX")"
-  wineboot -u >/dev/null 2>&1 || true
-  wineserver -w 2>/dev/null || true
+  # The server first (persistent; one already running is kept), then the boot: its services stay
+  # with that server, away from CTest's pipes. Started by the first test instead, they would
+  # inherit its output pipe and keep CTest waiting for the end of it until the timeout.
   wineserver -p 2>/dev/null || true
-  # Start the prefix's services now, away from any pipe: started by the first test instead, they
-  # would inherit CTest's output pipe and hold that test open until its timeout.
-  wineboot </dev/null >/dev/null 2>&1 || true
+  wineboot -u </dev/null >/dev/null 2>&1 || true
   trap stop_display EXIT
 }
 stop_display() {

@@ -20,8 +20,8 @@ namespace {
 // One version of one bundle file: its reader and its index, read once.
 struct TBundleSnapshot {
   bundle_platform::TFileIdentity identity;
-  std::unique_ptr<TExeExtReader> reader;  // null: the file is no readable bundle
-  std::vector<TBundleIndexLine> lines;    // kept for the uncached lookup
+  std::unique_ptr<TExeExtReader> reader;                  // null: the file is no readable bundle
+  std::vector<TBundleIndexLine> lines;                    // kept for the uncached lookup
   std::unordered_map<std::string, std::int32_t> numbers;  // by BundleNameKey, first line wins
 
   std::int32_t NumberOf(const std::string& name, bool hashed) const {

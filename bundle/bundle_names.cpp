@@ -20,7 +20,8 @@ std::vector<TBundleIndexLine> ParseBundleIndex(const std::string& text) {
     while (stop < end && text[stop] != '\r' && text[stop] != '\n') ++stop;
     const std::string line = text.substr(start, stop - start);
     const std::size_t equals = line.find('=');
-    if (equals != std::string::npos) lines.push_back({line.substr(0, equals), line.substr(equals + 1)});
+    if (equals != std::string::npos)
+      lines.push_back({line.substr(0, equals), line.substr(equals + 1)});
     if (stop < end && text[stop] == '\r' && stop + 1 < end && text[stop + 1] == '\n') ++stop;
     start = stop + 1;
   }

@@ -159,7 +159,8 @@ std::vector<std::string> TBundleWriter::Names() const {
 std::string TBundleWriter::IndexText() const {
   std::string text;
   int number = 1;
-  for (const TEntry* entry : Sorted()) text += entry->name + "=" + std::to_string(number++) + "\r\n";
+  for (const TEntry* entry : Sorted())
+    text += entry->name + "=" + std::to_string(number++) + "\r\n";
   return text;
 }
 

@@ -34,7 +34,8 @@ std::uint32_t LittleEndian32(const std::uint8_t* p) {
 std::unique_ptr<TFileStream> OpenWithRetry(const std::string& fileName) {
   const auto start = std::chrono::steady_clock::now();
   while (std::chrono::steady_clock::now() - start < std::chrono::seconds(5)) {
-    if (auto file = TFileStream::TryOpen(fileName, TFileStream::Mode::OpenReadShareAll)) return file;
+    if (auto file = TFileStream::TryOpen(fileName, TFileStream::Mode::OpenReadShareAll))
+      return file;
     bundle_platform::SleepMilliseconds(100);
   }
   return nullptr;
@@ -85,7 +86,8 @@ TExeExtReader::TExeExtReader(const std::string& fileName) : FileName_(BundleFile
   if (count > 0) ReadAt(*file, fileSize - kTrailerSize - tableSize, table.data(), table.size());
   EntrySizes_.resize(static_cast<std::size_t>(count));
   for (std::int32_t i = 0; i < count; ++i) {
-    EntrySizes_[i] = static_cast<std::int32_t>(LittleEndian32(&table[4 * static_cast<std::size_t>(i)]));
+    EntrySizes_[i] =
+        static_cast<std::int32_t>(LittleEndian32(&table[4 * static_cast<std::size_t>(i)]));
   }
   EntryCount_ = count;
   if (count == 0) return;
@@ -100,7 +102,8 @@ TExeExtReader::TExeExtReader(const std::string& fileName) : FileName_(BundleFile
     TMd5Digest computed{};  // an empty data block counts as 16 zero bytes, not MD5("")
     if (dataSize > 0) {
       TMd5 md5;
-      std::vector<std::uint8_t> chunk(static_cast<std::size_t>(std::min<std::int64_t>(dataSize, 1 << 20)));
+      std::vector<std::uint8_t> chunk(
+          static_cast<std::size_t>(std::min<std::int64_t>(dataSize, 1 << 20)));
       file->Seek(DataStart_, TSeekOrigin::Beginning);
       for (std::int64_t left = dataSize; left > 0;) {
         const auto n = static_cast<std::size_t>(std::min<std::int64_t>(left, chunk.size()));

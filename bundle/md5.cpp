@@ -91,7 +91,8 @@ TMd5Digest TMd5::Final() {
   for (int i = 0; i < 8; ++i) tail[i] = static_cast<std::uint8_t>(bits >> (8 * i));
   Update(tail, 8);
   TMd5Digest digest;
-  for (int i = 0; i < 16; ++i) digest[i] = static_cast<std::uint8_t>(state_[i / 4] >> (8 * (i % 4)));
+  for (int i = 0; i < 16; ++i)
+    digest[i] = static_cast<std::uint8_t>(state_[i / 4] >> (8 * (i % 4)));
   return digest;
 }
 

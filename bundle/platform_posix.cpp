@@ -39,7 +39,8 @@ locale_t FoldingLocale() {
 
 std::string BundleNameKey(const std::string& name) {
   // ASCII folds to ASCII alone, the same as the locale's mapping below, only quicker.
-  if (std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 128; })) {
+  if (std::all_of(name.begin(), name.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 128; })) {
     return LowerAscii(name);
   }
   std::wstring wide = Utf8ToWide(name);
@@ -62,21 +63,25 @@ bool SameBundleName(const std::string& a, const std::string& b) {
 namespace bundle_platform {
 
 bool FileExists(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool TryGetFileIdentity(const std::string& path, TFileIdentity& identity) {
-  struct stat st{};
+  struct stat st {};
   if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   identity.size = static_cast<std::int64_t>(st.st_size);
-  identity.lastWrite = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  identity.fileId = (static_cast<std::uint64_t>(st.st_dev) << 40) ^ static_cast<std::uint64_t>(st.st_ino);
+  identity.lastWrite =
+      static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  identity.fileId =
+      (static_cast<std::uint64_t>(st.st_dev) << 40) ^ static_cast<std::uint64_t>(st.st_ino);
   return true;
 }
 
 void SleepMilliseconds(int milliseconds) {
-  struct timespec t{milliseconds / 1000, (milliseconds % 1000) * 1000000L};
+  struct timespec t {
+    milliseconds / 1000, (milliseconds % 1000) * 1000000L
+  };
   ::nanosleep(&t, nullptr);
 }
 
@@ -95,7 +100,7 @@ void MoveOnto(const std::string& from, const std::string& to) {
 }
 
 void CopyPermissions(const std::string& from, const std::string& to) {
-  struct stat st{};
+  struct stat st {};
   if (::stat(from.c_str(), &st) == 0) ::chmod(to.c_str(), st.st_mode & 07777);
 }
 

@@ -19,8 +19,9 @@ std::string ProgramFileName() {
 }
 
 bool SameBundleName(const std::string& a, const std::string& b) {
-  return ::CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()),
-                          b.data(), static_cast<int>(b.size())) == CSTR_EQUAL;
+  return ::CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.data(),
+                          static_cast<int>(a.size()), b.data(),
+                          static_cast<int>(b.size())) == CSTR_EQUAL;
 }
 
 // A sort key made with the same locale and flags compares as CompareStringA does, so equal

@@ -1,5 +1,6 @@
 #include "tools/pack_command.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -126,7 +127,18 @@ int Pack(const std::vector<std::string>& args, std::ostream& out, bool interacti
   if (player.empty() || from.empty() || output.empty()) {
     throw TUsageError("needs --player, --from and -o");
   }
-  if (!std::filesystem::is_regular_file(player)) throw Error("Cannot open player \"" + player + "\"");
+  if (!std::filesystem::is_regular_file(player))
+    throw Error("Cannot open player \"" + player + "\"");
+  // A book written into its own folder would carry its previous version on the next pack.
+  {
+    namespace fs = std::filesystem;
+    fs::path folder = fs::weakly_canonical(from);
+    if (folder.filename().empty()) folder = folder.parent_path();  // "dir/" ends in an empty part
+    const fs::path book = fs::weakly_canonical(output);
+    const auto [stop, unused] =
+        std::mismatch(folder.begin(), folder.end(), book.begin(), book.end());
+    if (stop == folder.end()) throw TUsageError("OUT.exe must not lie inside BOOKDIR");
+  }
 
   TBundleWriter writer;
   writer.AddFolder(from);

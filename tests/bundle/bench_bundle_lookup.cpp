@@ -49,7 +49,8 @@ int main() {
   for (std::size_t i = 0; i < names.size(); ++i) {
     const bool thumb = names[i].find("thumb") != std::string::npos;
     std::size_t size = thumb ? 12'000 + (i * 37) % 6000 : 125'000 + (i * 7919) % 40'000;
-    if (i + 1 == names.size()) size = static_cast<std::size_t>(std::max<std::int64_t>(target - total, 1));
+    if (i + 1 == names.size())
+      size = static_cast<std::size_t>(std::max<std::int64_t>(target - total, 1));
     std::string bytes(size, '\0');
     for (std::size_t k = 0; k < size; k += 61) bytes[k] = static_cast<char>(i + k);
     writer.AddEntry(names[i], std::move(bytes));
@@ -87,7 +88,8 @@ int main() {
   const int uncachedFiles = 3;
   for (int k = 0; k < uncachedFiles; ++k) {
     TMemoryStream stream;
-    if (BundleEntryIndex(places[k].name, book) != 0) ExtractBundleEntry(places[k].name, stream, book);
+    if (BundleEntryIndex(places[k].name, book) != 0)
+      ExtractBundleEntry(places[k].name, stream, book);
   }
   std::printf("served without cache: %.1f ms per file\n",
               MicrosecondsSince(start) / 1000 / uncachedFiles);
@@ -116,11 +118,11 @@ int main() {
     if (round > 0) plain += MicrosecondsSince(start);
   }
   const double files = static_cast<double>(rounds * places.size());
-  if (servedBytes != plainBytes) std::printf("warning: served %lld bytes, read %lld\n",
-                                             static_cast<long long>(servedBytes),
-                                             static_cast<long long>(plainBytes));
+  if (servedBytes != plainBytes)
+    std::printf("warning: served %lld bytes, read %lld\n", static_cast<long long>(servedBytes),
+                static_cast<long long>(plainBytes));
   std::filesystem::remove(book);
-  std::printf("per served file: by name %.1f us, plain read %.1f us, ratio %.2f\n",
-              served / files, plain / files, served / plain);
+  std::printf("per served file: by name %.1f us, plain read %.1f us, ratio %.2f\n", served / files,
+              plain / files, served / plain);
   return 0;
 }

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <new>
 #include <string>
 
 #include "bundle/bundle_cache.h"
@@ -12,6 +14,40 @@
 #include "bundle/bundle_names.h"
 #include "bundle/exe_ext_reader.h"
 #include "core/error.h"
+
+namespace {
+
+// While an input runs, no single allocation may be larger than the input itself, with some
+// room for small fixed buffers: the reader must never trust the trailer's numbers.
+thread_local std::size_t allocationLimit = 0;  // 0: not checking (libFuzzer's own work)
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+  if (allocationLimit != 0 && size > allocationLimit) {
+    std::fprintf(stderr, "allocation of %zu bytes, limit %zu\n", size, allocationLimit);
+    std::abort();
+  }
+  if (void* p = std::malloc(size ? size : 1)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return operator new(size);
+  } catch (...) {
+    return nullptr;
+  }
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
+  return operator new(size, tag);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -48,6 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The same path is rewritten within one clock tick: the identity alone cannot tell the
   // versions apart here, so the cache starts empty for every input.
   ClearBundleCache();
+  allocationLimit = 2 * size + 4096;
 
   std::string index;
   try {
@@ -75,5 +112,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   SetBundleCacheEnabled(true);
+  allocationLimit = 0;
   return 0;
 }

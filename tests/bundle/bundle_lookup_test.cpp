@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bundle/bundle_cache.h"
@@ -30,6 +32,8 @@ class BundleLookup : public testing::TempFolder, public ::testing::WithParamInte
     TempFolder::TearDown();
   }
 };
+class BundleLookupThreads : public testing::TempFolder {};
+
 INSTANTIATE_TEST_SUITE_P(, BundleLookup, ::testing::Values(true, false),
                          [](const auto& info) { return info.param ? "Cached" : "Uncached"; });
 
@@ -43,6 +47,7 @@ const std::string kIndex =
     "word=abc\r\n"
     "minus=-3\r\n"
     "past=4\r\n"
+    "empty=3\r\n"
     "no equals sign\r\n"
     "lone=1\rcr=2\nlf=1\r\n"
     "a=b=2\r\n"
@@ -79,6 +84,7 @@ TEST_P(BundleLookup, NamesFindTheirEntries) {
       {"word", 0, "<none>"},
       {"minus", -3, "<none>"},
       {"past", 4, "<none>"},
+      {"empty", 3, ""},  // an empty entry is there: an empty stream, not none
       {"no equals sign", 0, "<none>"},
       {"lone", 1, "<swf>"},
       {"cr", 2, "jpeg bytes"},
@@ -173,6 +179,35 @@ TEST_P(BundleLookup, EveryCallSeesTheFileAsItIsNow) {
 
   fs::remove(book);
   EXPECT_EQ(BundleEntryIndex("book.swf", book), 0);
+}
+
+// Lookups from several threads at once, while the cache is emptied under them.
+TEST_F(BundleLookupThreads, ServeTheSameBookConcurrently) {
+  std::vector<std::string> entries = {""};
+  for (int i = 1; i <= 20; ++i) {
+    entries[0] += "e" + std::to_string(i) + "=" + std::to_string(i) + "\r\n";
+    entries.push_back(std::string(100 * i, static_cast<char>('a' + i)));
+  }
+  const std::string book = MakeBook("book.exe", entries, 1);
+  std::atomic<int> wrong{0};
+  std::atomic<bool> done{false};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int k = 0; k < 100; ++k) {
+        const int i = 1 + (k * 7 + t) % 20;
+        const auto stream = LoadBundleEntry("E" + std::to_string(i), book);
+        if (!stream || stream->Size() != 100 * i || stream->Memory()[0] != 'a' + i) ++wrong;
+      }
+    });
+  }
+  std::thread clearer([&] {
+    while (!done) ClearBundleCache();
+  });
+  for (std::thread& t : threads) t.join();
+  done = true;
+  clearer.join();
+  EXPECT_EQ(wrong, 0);
 }
 
 }  // namespace

@@ -39,19 +39,46 @@ TEST(BundleNames, SameNameIgnoresLetterCaseOnly) {
   }
 }
 
+// Wherever the locale's rules go beyond letter case, the key still agrees with the comparison.
+TEST(BundleNames, KeyAgreesWithTheComparisonOnHardCases) {
+  const std::pair<std::string, std::string> pairs[] = {
+      {"stra\xDF"
+       "e",
+       "STRASSE"},
+      {"\xE6", "ae"},
+      {"a-b", "ab"},
+      {"a'b", "ab"},
+      {"a\x01"
+       "b",
+       "ab"},
+      {"\xC5", "A"},
+      {"files/\xC4\xD6\xDC.jpg", "FILES/\xE4\xF6\xFC.JPG"},
+      {"a b", "ab"},
+      {"\xC3\xA9", "\xC3\x89"},
+      {"I", "\xC4\xB1"},
+      {"\xEF\xBC\xA1", "\xEF\xBD\x81"}};
+  for (const auto& [a, b] : pairs) {
+    EXPECT_EQ(BundleNameKey(a) == BundleNameKey(b), SameBundleName(a, b)) << a << " / " << b;
+    EXPECT_TRUE(SameBundleName(a, a));
+  }
+}
+
 TEST(BundleNames, IndexTextSplitsIntoNameAndValue) {
   const std::string text = "a=1\r\nb=2\rc=3\nno sign\r\n\r\n=4\r\nd==5\r\ne=6\0f=7\r\n"s;
   const std::vector<std::pair<std::string, std::string>> expected = {
       {"a", "1"}, {"b", "2"}, {"c", "3"}, {"", "4"}, {"d", "=5"}, {"e", "6"}};
   std::vector<std::pair<std::string, std::string>> got;
-  for (const TBundleIndexLine& line : ParseBundleIndex(text)) got.emplace_back(line.name, line.value);
+  for (const TBundleIndexLine& line : ParseBundleIndex(text))
+    got.emplace_back(line.name, line.value);
   EXPECT_EQ(got, expected);
 }
 
 TEST(BundleNames, IndexNumbersArePlainDecimal) {
   const std::pair<const char*, std::int32_t> cases[] = {
-      {"12", 12}, {"-3", -3}, {"+7", 7}, {"", 0}, {"abc", 0}, {"1x", 0},
-      {" 1", 0},  {"0x10", 0}, {"2147483647", 2147483647}, {"2147483648", 0}};
+      {"12", 12},       {"-3", -3},  {"+7", 7},
+      {"", 0},          {"abc", 0},  {"1x", 0},
+      {" 1", 0},        {"0x10", 0}, {"2147483647", 2147483647},
+      {"2147483648", 0}};
   for (const auto& [text, number] : cases) EXPECT_EQ(BundleIndexNumber(text), number) << text;
 }
 

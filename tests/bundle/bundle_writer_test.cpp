@@ -42,9 +42,9 @@ TEST_F(BundleWriter, IndexIsSortedWithoutRegardToCaseAndEntriesFollowIt) {
 TEST_F(BundleWriter, RefusesNamesTheIndexCannotHold) {
   TBundleWriter writer;
   writer.AddEntry("Book.swf", "x");
-  for (const std::string& name : {std::string(), std::string("a=b"), std::string("a\r\nb"),
-                                  std::string("a\nb"), std::string("a\0b", 3),
-                                  std::string("book.swf"), std::string("BOOK.SWF")}) {
+  for (const std::string& name :
+       {std::string(), std::string("a=b"), std::string("a\r\nb"), std::string("a\nb"),
+        std::string("a\0b", 3), std::string("book.swf"), std::string("BOOK.SWF")}) {
     EXPECT_THROW(writer.AddEntry(name, "y"), Error) << name;
   }
   EXPECT_EQ(writer.Names(), std::vector<std::string>{"Book.swf"});
@@ -74,7 +74,8 @@ TEST_F(BundleWriter, BookIsThePlayerWithTheBundleOfAFolder) {
     ASSERT_TRUE(thumb);
     EXPECT_EQ(thumb->Size(), 7);
   }
-  EXPECT_EQ(ReadFileBytes(PathOf("digest.exe")).size(), ReadFileBytes(PathOf("plain.exe")).size() + 16);
+  EXPECT_EQ(ReadFileBytes(PathOf("digest.exe")).size(),
+            ReadFileBytes(PathOf("plain.exe")).size() + 16);
 }
 
 TEST_F(BundleWriter, FailedBookLeavesTheOldOneAndNoHalfWrittenFile) {

@@ -65,16 +65,54 @@ TEST_F(ExeExtReader, FlagZeroAndOneBooksReadTheSameEntriesAndDifferBySixteenByte
   }
 }
 
-TEST_F(ExeExtReader, ReadEntryWritesAtTheDestinationsPositionWithoutRewinding) {
-  const TExeExtReader reader(MakeBook("book.exe", kEntries));
-  TStringStream out("0123456");
+std::string Bytes(TStream& stream) {
+  const std::int64_t at = stream.Position();
+  std::string bytes(static_cast<std::size_t>(stream.Size()), '\0');
+  stream.SetPosition(0);
+  stream.ReadBuffer(bytes.data(), bytes.size());
+  stream.SetPosition(at);
+  return bytes;
+}
+
+// Memory streams take the entry straight into their memory; other streams through a buffer.
+// Both must behave the same.
+template <class Stream>
+void ExpectWritesAtThePosition(const TExeExtReader& reader) {
+  Stream out;
+  out.WriteBuffer("0123456", 7);
   out.SetPosition(2);
   reader.ReadEntry(1, out);
-  EXPECT_EQ(out.DataString(), "01alpha");
+  EXPECT_EQ(Bytes(out), "01alpha");
   EXPECT_EQ(out.Position(), 7);
   reader.ReadEntry(2, out);  // zero-size entry: nothing at all happens
-  EXPECT_EQ(out.DataString(), "01alpha");
+  EXPECT_EQ(Bytes(out), "01alpha");
   EXPECT_EQ(out.Position(), 7);
+  out.SetPosition(1);
+  reader.ReadEntry(3, out);  // inside the old bytes: overwrites, the size stays
+  EXPECT_EQ(Bytes(out), std::string("0z\0zpha", 7));
+  EXPECT_EQ(out.Position(), 4);
+}
+
+TEST_F(ExeExtReader, ReadEntryWritesAtTheDestinationsPositionWithoutRewinding) {
+  const TExeExtReader reader(MakeBook("book.exe", kEntries));
+  ExpectWritesAtThePosition<TStringStream>(reader);
+  ExpectWritesAtThePosition<TMemoryStream>(reader);
+}
+
+// The file is read again for each entry: one that shrank since is a read error, and a memory
+// stream is left as it was.
+TEST_F(ExeExtReader, EntryCutOffSinceTheReaderWasMadeIsAReadError) {
+  const std::string path = MakeBook("book.exe", kEntries);
+  const TExeExtReader reader(path);
+  WriteFileBytes(path, kImage + kEntries[0] + "al");
+  TMemoryStream memory;
+  memory.WriteBuffer("kept", 4);
+  EXPECT_THROW(reader.ReadEntry(1, memory), StreamReadError);
+  EXPECT_EQ(Bytes(memory), "kept");
+  EXPECT_EQ(memory.Position(), 4);
+  TStringStream text;
+  EXPECT_THROW(reader.ReadEntry(1, text), StreamReadError);
+  EXPECT_EQ(reader.ReadEntryText(0), kEntries[0]);
 }
 
 TEST_F(ExeExtReader, FilesWithoutATrailerHaveNoExtentSection) {
@@ -164,7 +202,8 @@ TEST_F(ExeExtReader, TrailerThatCannotFitTheFileIsAClearError) {
       {"count past the section", kImage + Sizes({1, 1}) + Trailer(3, 0, 13 + 8)},
       {"sizes past the data", kImage + "abc" + Sizes({2, 2}) + Trailer(2, 0, 13 + 8 + 3)},
       {"size over 2 GiB", kImage + "abc" + Sizes({0x80000000u, 3}) + Trailer(2, 0, 13 + 8 + 3)},
-      {"size wrapping the sum", kImage + "abc" + Sizes({0xFFFFFFFFu, 4}) + Trailer(2, 0, 13 + 8 + 3)},
+      {"size wrapping the sum",
+       kImage + "abc" + Sizes({0xFFFFFFFFu, 4}) + Trailer(2, 0, 13 + 8 + 3)},
       {"digest past the section", kImage + "abcdef" + Sizes({1}) + Trailer(1, 1, 13 + 4 + 6)},
   };
   for (const auto& c : cases) {

@@ -19,7 +19,8 @@ int main(int argc, char** argv) {
       const auto stream = LoadBundleEntry(name, "");
       std::printf("%s=%d:%s\n", name.c_str(), static_cast<int>(BundleEntryIndex(name, "")),
                   stream ? std::string(reinterpret_cast<const char*>(stream->Memory()),
-                                       static_cast<std::size_t>(stream->Size())).c_str()
+                                       static_cast<std::size_t>(stream->Size()))
+                               .c_str()
                          : "<none>");
     }
     return reader.EntryCount() > 0 ? 0 : 3;

@@ -1,8 +1,7 @@
 // A real book: a copy of a real program with a bundle appended, started under Windows (Wine),
 // which reads its own bundle through ProgramFileName.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
 #include <thread>
@@ -110,7 +109,8 @@ TEST_F(SelfRead, BookIsReadWhileOpenForWritingElsewhere) {
 // A book held without sharing for a moment is waited for: the reader retries its open.
 TEST_F(SelfRead, ReaderWaitsForABookThatIsBrieflyLocked) {
   const std::string book = MakeSelfReadingBook(false);
-  ScopedHandle locked(::CreateFileA(book.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  ScopedHandle locked(
+      ::CreateFileA(book.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(locked.IsValid());
   // The lock goes after half a second, while the reader in this process is retrying.
   HANDLE timer = ::CreateWaitableTimerA(nullptr, TRUE, nullptr);

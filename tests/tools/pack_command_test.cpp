@@ -43,8 +43,8 @@ class PackCommand : public testing::TempFolder {
     for (const auto& [name, bytes] : files_) WriteFileBytes(PathOf("in/" + name), bytes);
   }
   TResult Pack(const std::string& out, bool digest) {
-    std::vector<std::string> args = {"pack", "--player", PathOf("player.exe"), "--from",
-                                     PathOf("in"), "-o", PathOf(out)};
+    std::vector<std::string> args = {"pack",       "--player", PathOf("player.exe"), "--from",
+                                     PathOf("in"), "-o",       PathOf(out)};
     if (digest) args.push_back("--digest");
     return RunTool(args);
   }
@@ -83,8 +83,8 @@ TEST_F(PackCommand, PackListExtractRoundTripsTheFolder) {
 
 TEST_F(PackCommand, ExtractsOnlyTheNamedEntries) {
   ASSERT_EQ(Pack("book.exe", false).code, 0);
-  const TResult extract = RunTool({"extract", PathOf("book.exe"), "-o", PathOf("out"), "BOOK.SWF",
-                               "files/thumb/1.jpg"});
+  const TResult extract = RunTool(
+      {"extract", PathOf("book.exe"), "-o", PathOf("out"), "BOOK.SWF", "files/thumb/1.jpg"});
   ASSERT_EQ(extract.code, 0) << extract.err;
   EXPECT_EQ(ReadFileBytes(PathOf("out/book.swf")), "FWS movie");
   EXPECT_TRUE(fs::exists(PathOf("out/files/thumb/1.jpg")));
@@ -96,9 +96,9 @@ TEST_F(PackCommand, ExtractsOnlyTheNamedEntries) {
 }
 
 TEST_F(PackCommand, ExtractRefusesNamesThatLeaveTheFolder) {
-  for (const std::string name : {"../escape.txt", "a/../../escape.txt", "/etc/escape.txt",
-                                  "\\escape.txt", "C:escape.txt", "c:/escape.txt",
-                                  "files\\..\\..\\escape.txt"}) {
+  for (const std::string name :
+       {"../escape.txt", "a/../../escape.txt", "/etc/escape.txt", "\\escape.txt", "C:escape.txt",
+        "c:/escape.txt", "files\\..\\..\\escape.txt"}) {
     SCOPED_TRACE(name);
     EXPECT_FALSE(IsSafeEntryPath(name));
     const std::string book = MakeBook("evil.exe", {"ok.txt=1\r\n" + name + "=1\r\n", "x"});
@@ -154,19 +154,36 @@ TEST_F(PackCommand, InfoDescribesTheBundle) {
 TEST_F(PackCommand, FailedPackLeavesNoBook) {
   WriteFileBytes(PathOf("book.exe"), "old");
   const TResult noFolder = RunTool({"pack", "--player", PathOf("player.exe"), "--from",
-                                PathOf("no-folder"), "-o", PathOf("book.exe")});
+                                    PathOf("no-folder"), "-o", PathOf("book.exe")});
   EXPECT_EQ(noFolder.code, 1);
   const TResult noPlayer = RunTool({"pack", "--player", PathOf("no-player.exe"), "--from",
-                                PathOf("in"), "-o", PathOf("book.exe")});
+                                    PathOf("in"), "-o", PathOf("book.exe")});
   EXPECT_EQ(noPlayer.code, 1);
   EXPECT_NE(noPlayer.err.find("no-player.exe"), std::string::npos);
   EXPECT_EQ(ReadFileBytes(PathOf("book.exe")), "old");
   EXPECT_FALSE(fs::exists(PathOf("book.exe.partial")));
 }
 
+TEST_F(PackCommand, RefusesToWriteTheBookIntoItsOwnFolder) {
+  const TResult inside = RunTool({"pack", "--player", PathOf("player.exe"), "--from", PathOf("in"),
+                                  "-o", PathOf("in/files/../book.exe")});
+  EXPECT_EQ(inside.code, 2);
+  EXPECT_NE(inside.err.find("must not lie inside BOOKDIR"), std::string::npos) << inside.err;
+  EXPECT_FALSE(fs::exists(PathOf("in/book.exe")));
+  EXPECT_EQ(RunTool({"pack", "--player", PathOf("player.exe"), "--from", PathOf("in") + "/", "-o",
+                     PathOf("in/book.exe")})
+                .code,
+            2);
+  // A sibling folder whose name merely starts the same is fine.
+  EXPECT_EQ(RunTool({"pack", "--player", PathOf("player.exe"), "--from", PathOf("in"), "-o",
+                     PathOf("in2.exe")})
+                .code,
+            0);
+}
+
 TEST_F(PackCommand, ShowsProgressOnlyWhenInteractive) {
-  const std::vector<std::string> args = {"pack", "--player", PathOf("player.exe"), "--from",
-                                         PathOf("in"), "-o", PathOf("book.exe")};
+  const std::vector<std::string> args = {"pack",       "--player", PathOf("player.exe"), "--from",
+                                         PathOf("in"), "-o",       PathOf("book.exe")};
   EXPECT_EQ(RunTool(args, false).out.find("packing"), std::string::npos);
   const TResult shown = RunTool(args, true);
   EXPECT_NE(shown.out.find("\rpacking 100%"), std::string::npos) << shown.out;

@@ -1,0 +1,81 @@
+// The timeline of one movie level: current frame, playing state, and the AVM1 subset that the
+// book movies use (navigation, GetURL/GetURL2, a small value stack, variables and the
+// ExternalInterface.call pattern). What the actions ask of the world goes to a TimelineHost.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "swf_reader.h"
+
+namespace standin::swf {
+
+class TimelineHost {
+ public:
+  virtual ~TimelineHost() = default;
+  // GetURL with a "FSCommand:" URL: the rest of the URL and the target.
+  virtual void FsCommand(const std::string& command, const std::string& args) = 0;
+  // GetURL with the target _levelN: load url into level N (empty url: unload the level).
+  virtual void LoadMovie(int level, const std::string& url) = 0;
+  // Any other GetURL: navigation.
+  virtual void GetUrl(const std::string& url, const std::string& target) = 0;
+  // ExternalInterface.call: the <invoke> text; returns the encoded answer ("" = none).
+  virtual std::string ExternalCall(const std::string& request) = 0;
+};
+
+class Timeline {
+ public:
+  Timeline(Movie movie, TimelineHost& host);
+
+  const Movie& movie() const { return movie_; }
+  int FrameCount() const { return static_cast<int>(movie_.frames.size()); }
+  int CurrentFrame() const { return current_; }  // 0-based
+  bool Playing() const { return playing_; }
+  void SetPlaying(bool playing) { playing_ = playing; }
+  bool Loop() const { return loop_; }
+  void SetLoop(bool loop) { loop_ = loop; }
+
+  // Shows the first frame and runs its actions; called once the movie is in place.
+  void Start();
+  // One frame tick: when playing, the next frame (wrapping when looping, else stopping at the end).
+  void Tick();
+  // Host-side navigation: go to a frame (0-based, clamped) and run its actions.
+  void GotoFrame(int frame, bool play);
+
+  void SetVariable(const std::string& name, const std::string& value);
+  std::string GetVariable(const std::string& name) const;
+
+ private:
+  struct Value {
+    enum Kind { Undefined, Null, Bool, Number, String, Object } kind = Undefined;
+    double number = 0;
+    std::string text;  // String; for Object the dotted path ("flash.external")
+    std::string ToString() const;
+  };
+
+  void EnterFrame(int frame);
+  void RunFrameActions();
+  void Run(const std::vector<ActionRecord>& actions);
+  void DoGetUrl(const std::string& url, const std::string& target);
+  void DoPush(const std::vector<uint8_t>& payload);
+  Value Pop();
+  Value DecodeExternalValue(const std::string& xml) const;
+
+  Movie movie_;
+  TimelineHost& host_;
+  int current_ = 0;
+  bool playing_ = true;
+  bool loop_ = true;
+  int pendingFrame_ = -1;  // frame whose actions still have to run
+  std::vector<Value> stack_;
+  std::vector<std::string> constants_;
+  std::map<std::string, std::string> variables_;
+};
+
+// XML text escaping for <string> values of the ExternalInterface protocol.
+std::string XmlEscape(const std::string& text);
+std::string XmlUnescape(const std::string& text);
+
+}  // namespace standin::swf

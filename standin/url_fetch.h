@@ -1,0 +1,34 @@
+// How the stand-in runtime fetches a URL: CreateURLMoniker, a bind context of its own with its
+// own IBindStatusCallback (which also answers IHttpNegotiate) registered by
+// RegisterBindStatusCallback, and BindToStorage for an IStream. The data comes from the IStream
+// medium of OnDataAvailable. Run on a worker thread; the notifications may arrive on any thread.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace standin {
+
+struct FetchResult {
+  HRESULT bindResult = E_FAIL;  // what BindToStorage returned
+  bool stopped = false;         // OnStopBinding arrived (or a synchronous bind returned S_OK)
+  HRESULT stopResult = E_FAIL;
+  long responseCode = 0;
+  std::wstring header;                 // OnResponse header text
+  std::vector<std::wstring> sequence;  // the callback's notifications, in order
+  std::vector<uint8_t> bytes;
+  bool Succeeded() const { return stopped && SUCCEEDED(stopResult); }
+};
+
+// Blocks until the bind stops, `cancel` is signalled (may be null) or timeoutMs passes, pumping
+// this thread's messages meanwhile. `progress` (may be empty) gets the running byte count and
+// the expected total (0 when unknown: from Content-Length, the moniker's progress maximum, or
+// an uncompressed SWF's FileLength) from whatever thread delivers data.
+FetchResult FetchUrl(const std::wstring& url, HANDLE cancel, DWORD timeoutMs,
+                     const std::function<void(size_t received, size_t expected)>& progress);
+
+}  // namespace standin

@@ -1,0 +1,31 @@
+// Any byte string goes through the reader and, when it reads, a few timeline steps: the
+// only acceptable outcomes are a movie or an SwfError.
+#include <cstddef>
+#include <cstdint>
+
+#include "swf/swf_reader.h"
+#include "swf/timeline.h"
+
+namespace {
+
+class NullHost : public standin::swf::TimelineHost {
+ public:
+  void FsCommand(const std::string&, const std::string&) override {}
+  void LoadMovie(int, const std::string&) override {}
+  void GetUrl(const std::string&, const std::string&) override {}
+  std::string ExternalCall(const std::string&) override { return "<string>x</string>"; }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  try {
+    standin::swf::Movie movie = standin::swf::ReadMovie({data, size});
+    NullHost host;
+    standin::swf::Timeline timeline(std::move(movie), host);
+    timeline.Start();
+    for (int i = 0; i < 8; ++i) timeline.Tick();
+  } catch (const standin::swf::SwfError&) {
+  }
+  return 0;
+}
