@@ -6,11 +6,13 @@
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   using namespace pageturn;
-  // Unit start-ups, in this order, before any window exists:
-  //   1. the control unit (runtime/): floating-point exceptions masked, code provider, import
-  //      interception, content manager, URL-moniker bindings, working-set timer;
-  //   2. UfrmMain: a flash.ocx in the bundle handed to the runtime loader.
-  // Their shut-downs run in the reverse order after the message loop.
+  // Unit start-ups, in this order, before any window exists (wired with the player):
+  //   1. the control unit, FlashControlUnitStartup() (runtime/flash_control_unit.h): code
+  //      provider, import interception, content manager, urlmon bindings, working-set timer; a
+  //      TFatalStartupError ends the program with its message before any window;
+  //   2. UfrmMain's unit: a flash.ocx in the bundle handed to the runtime loader.
+  // Their shut-downs run after the message loop, the main window's unit first, then
+  // FlashControlUnitShutdown().
   try {
     TApplication application;
     Application = &application;
