@@ -7,6 +7,7 @@
 #include "app/exe_config_info.h"
 #include "app/log4dp.h"
 #include "bundle/bundle_lookup.h"
+#include "runtime/code_provider.h"
 
 namespace pageturn {
 
@@ -30,6 +31,14 @@ TfrmMain::TfrmMain(TWinControl* owner) : TForm(owner) {
   OnCreate = [this](TWinControl* sender) { FormCreate(sender); };
   OnKeyPress = [this](TWinControl* sender, char& key) { FormKeyPress(sender, key); };
   // OnKeyDown and OnKeyUp forward the form's keys to the host control (player wiring).
+}
+
+void UfrmMainInitialization() {
+  if (BundleEntryIndex("flash.ocx") > 0) {
+    // A failed fetch hands over no stream: the provider then has no runtime.
+    const std::unique_ptr<TMemoryStream> runtime = LoadBundleEntry("flash.ocx");
+    LoadRuntimeFromStream(runtime.get());
+  }
 }
 
 void TfrmMain::ParseCommandLine() {

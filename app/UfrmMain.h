@@ -10,6 +10,10 @@
 
 namespace pageturn {
 
+// Unit start-up of the main window's unit, after the control unit's and before any window: a
+// flash.ocx in the bundle becomes the runtime the control is served from.
+void UfrmMainInitialization();
+
 class TfrmMain : public TForm {
  public:
   explicit TfrmMain(TWinControl* owner);

@@ -1,18 +1,30 @@
 // Program entry of the player.
 #include <windows.h>
 
+#include <exception>
+
 #include "app/UfrmMain.h"
 #include "app/forms.h"
+#include "runtime/flash_control_unit.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   using namespace pageturn;
-  // Unit start-ups, in this order, before any window exists (wired with the player):
-  //   1. the control unit, FlashControlUnitStartup() (runtime/flash_control_unit.h): code
-  //      provider, import interception, content manager, urlmon bindings, working-set timer; a
-  //      TFatalStartupError ends the program with its message before any window;
-  //   2. UfrmMain's unit: a flash.ocx in the bundle handed to the runtime loader.
-  // Their shut-downs run after the message loop, the main window's unit first, then
-  // FlashControlUnitShutdown().
+  // Unit start-ups before any window: the control unit (code provider, interception, content
+  // manager, urlmon bindings, working-set timer), then the main window's unit. The control unit
+  // runs on this thread, which is the GUI thread that served streams are marshalled to.
+  try {
+    FlashControlUnitStartup();
+  } catch (const std::exception& e) {
+    // TFatalStartupError carries the fixed messages; anything else is just as fatal here.
+    FlashControlUnitShutdown();
+    ::MessageBoxA(nullptr, e.what(), "Pageturn", MB_OK | MB_ICONERROR | MB_TASKMODAL);
+    return 1;
+  }
+  try {
+    UfrmMainInitialization();
+  } catch (...) {
+    // Bundle failures are silent; without a runtime the control stays a plain window.
+  }
   try {
     TApplication application;
     Application = &application;
@@ -24,5 +36,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // The shell shows no message of its own.
   }
   Application = nullptr;
+  FlashControlUnitShutdown();
   return 0;
 }

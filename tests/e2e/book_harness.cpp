@@ -11,14 +11,14 @@
 
 namespace pageturn::e2e {
 
-namespace {
-
 std::string LinuxToWine(std::string path) {
   if (path.size() > 1 && path[1] == ':') return path;
   for (char& c : path)
     if (c == '/') c = '\\';
   return "Z:" + path;
 }
+
+namespace {
 
 // Without a window manager Wine would wait for one on every map and unmap of a managed window
 // (about two seconds each); unmanaged windows look the same and skip the wait. Set once in the

@@ -15,6 +15,8 @@ struct TBookEntry {
   std::string bytes;
 };
 
+// A path of the build machine as Wine sees it (drive Z: maps the Linux root).
+std::string LinuxToWine(std::string path);
 // The player as built (the pageturn target), as a Windows path.
 std::string PlayerPath();
 // A folder for the books of one test program, created empty on first use.
