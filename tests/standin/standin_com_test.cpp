@@ -475,6 +475,159 @@ TEST_F(StandInTest, LateBindingReachesTheSameMembers) {
             DISP_E_MEMBERNOTFOUND);
 }
 
+// Calls slot `slot` of `itf` with the argument types the published table gives it: the
+// layout is checked against the table, not against our own declaration of it.
+template <class... A>
+HRESULT Slot(void* itf, int slot, A... args) {
+  using Fn = HRESULT(STDMETHODCALLTYPE*)(void*, A...);
+  return reinterpret_cast<Fn>((*static_cast<void***>(itf))[slot])(itf, args...);
+}
+
+std::wstring TakeBstr(BSTR b) {
+  std::wstring s = b ? std::wstring(b, SysStringLen(b)) : std::wstring();
+  SysFreeString(b);
+  return s;
+}
+
+Bytes ThreeStoppedFrames() {
+  return SwfBuilder().FrameCount(3).DoAction(kStop).ShowFrame().ShowFrame().ShowFrame().End()
+      .Build(false);
+}
+
+TEST_F(StandInTest, EverySlotIsWhereThePublishedLayoutPutsIt) {
+  MovieFolder folder;
+  std::wstring url = MovieFolder::Url(folder.Write(L"slots.swf", ThreeStoppedFrames()));
+  LoadAndWait(url);
+  void* f = flash_.p;
+  BSTR out = nullptr;
+
+  struct Text {
+    int get;  // the put is the next slot
+    const wchar_t* value;
+  } texts[] = {{40, L"Opaque"},  {42, L"TL"},      {46, L"Z:\\base"}, {48, L"NoBorder"},
+               {54, L"#102030"}, {56, L"Medium"},  {74, L"remote"},   {76, L"a=1"},
+               {78, L"always"},  {80, L"data"},    {89, L"profiler"}, {96, L"internal"},
+               {98, L"true"}};
+  for (const auto& t : texts) {
+    BSTR v = SysAllocString(t.value);
+    EXPECT_EQ(Slot(f, t.get + 1, v), S_OK) << "slot " << t.get + 1;
+    SysFreeString(v);
+  }
+  for (const auto& t : texts) {
+    EXPECT_EQ(Slot(f, t.get, &out), S_OK) << "slot " << t.get;
+    EXPECT_EQ(TakeBstr(out), t.value) << "slot " << t.get;
+  }
+  EXPECT_EQ(Slot(f, 21, &out), S_OK);  // Movie
+  EXPECT_EQ(TakeBstr(out), url);
+
+  EXPECT_EQ(Slot(f, 12, int(2)), S_OK);  // Quality
+  EXPECT_EQ(Slot(f, 14, int(3)), S_OK);  // ScaleMode
+  EXPECT_EQ(Slot(f, 16, int(5)), S_OK);  // AlignMode
+  EXPECT_EQ(Slot(f, 18, long(0x102030)), S_OK);  // BackgroundColor, the colour BGColor says
+  EXPECT_EQ(Slot(f, 92, long(4242)), S_OK);      // ProfilePort
+  const std::pair<int, long> numbers[] = {{11, 2}, {13, 3}, {15, 5}, {17, 0x102030}, {91, 4242}};
+  for (const auto& [slot, expected] : numbers) {
+    long v = -1;  // an int is as wide as a long here
+    EXPECT_EQ(Slot(f, slot, &v), S_OK);
+    EXPECT_EQ(v, expected) << "slot " << slot;
+  }
+
+  // Each boolean put moves its own getter and no other.
+  const int bools[] = {19, 44, 50, 52, 84, 87};
+  auto readBools = [&] {
+    std::vector<VARIANT_BOOL> v;
+    for (int slot : bools) {
+      VARIANT_BOOL b = 7;
+      EXPECT_EQ(Slot(f, slot, &b), S_OK);
+      v.push_back(b);
+    }
+    return v;
+  };
+  for (size_t i = 0; i < std::size(bools); ++i) {
+    auto before = readBools();
+    EXPECT_EQ(Slot(f, bools[i] + 1, VARIANT_BOOL(before[i] ? VARIANT_FALSE : VARIANT_TRUE)), S_OK);
+    auto after = readBools();
+    for (size_t j = 0; j < std::size(bools); ++j)
+      EXPECT_EQ(after[j] != before[j], i == j) << "put " << bools[i] + 1 << ", get " << bools[j];
+    Slot(f, bools[i] + 1, before[i]);
+  }
+
+  long n = -1;
+  VARIANT_BOOL b = 7;
+  EXPECT_EQ(Slot(f, 7, &n), S_OK);  // ReadyState
+  EXPECT_EQ(n, 4);
+  EXPECT_EQ(Slot(f, 8, &n), S_OK);  // TotalFrames
+  EXPECT_EQ(n, 3);
+  EXPECT_EQ(Slot(f, 37, &n), S_OK);  // PercentLoaded
+  EXPECT_EQ(n, 100);
+  EXPECT_EQ(Slot(f, 39, &n), S_OK);  // FlashVersion
+  EXPECT_EQ((n >> 16) & 0xFF, 10);
+  EXPECT_EQ(Slot(f, 34, long(2)), S_OK);  // GotoFrame
+  EXPECT_EQ(Slot(f, 23, &n), S_OK);       // FrameNum
+  EXPECT_EQ(n, 2);
+  EXPECT_EQ(Slot(f, 24, long(1)), S_OK);  // FrameNum put
+  EXPECT_EQ(Slot(f, 35, &n), S_OK);       // CurrentFrame
+  EXPECT_EQ(n, 1);
+  EXPECT_EQ(Slot(f, 32), S_OK);  // Rewind
+  EXPECT_EQ(Slot(f, 35, &n), S_OK);
+  EXPECT_EQ(n, 0);
+  EXPECT_EQ(Slot(f, 31), S_OK);  // Forward
+  EXPECT_EQ(Slot(f, 31), S_OK);
+  EXPECT_EQ(Slot(f, 30), S_OK);  // Back
+  EXPECT_EQ(Slot(f, 35, &n), S_OK);
+  EXPECT_EQ(n, 1);
+  EXPECT_EQ(Slot(f, 38, long(2), &b), S_OK);  // FrameLoaded
+  EXPECT_EQ(b, VARIANT_TRUE);
+  EXPECT_EQ(Slot(f, 38, long(3), &b), S_OK);
+  EXPECT_EQ(b, VARIANT_FALSE);
+
+  const std::pair<int, VARIANT_BOOL> playing[] = {
+      {28, VARIANT_TRUE}, {29, VARIANT_FALSE}, {28, VARIANT_TRUE}, {33, VARIANT_FALSE}};
+  for (const auto& [slot, expected] : playing) {  // Play, Stop, StopPlay; IsPlaying and Playing
+    EXPECT_EQ(Slot(f, slot), S_OK);
+    EXPECT_EQ(Slot(f, 36, &b), S_OK);
+    EXPECT_EQ(b, expected) << "after slot " << slot;
+    EXPECT_EQ(Slot(f, 9, &b), S_OK);
+    EXPECT_EQ(b, expected) << "after slot " << slot;
+  }
+  EXPECT_EQ(Slot(f, 10, VARIANT_BOOL(VARIANT_TRUE)), S_OK);  // Playing put
+  EXPECT_EQ(Slot(f, 36, &b), S_OK);
+  EXPECT_EQ(b, VARIANT_TRUE);
+
+  BSTR level0 = SysAllocString(L"_level0");
+  EXPECT_EQ(Slot(f, 64, level0), S_OK);  // TStopPlay
+  EXPECT_EQ(Slot(f, 36, &b), S_OK);
+  EXPECT_EQ(b, VARIANT_FALSE);
+  EXPECT_EQ(Slot(f, 63, level0), S_OK);  // TPlay
+  EXPECT_EQ(Slot(f, 36, &b), S_OK);
+  EXPECT_EQ(b, VARIANT_TRUE);
+  EXPECT_EQ(Slot(f, 29), S_OK);
+  EXPECT_EQ(Slot(f, 59, level0, long(2)), S_OK);  // TGotoFrame
+  EXPECT_EQ(Slot(f, 61, level0, &n), S_OK);       // TCurrentFrame
+  EXPECT_EQ(n, 2);
+  EXPECT_EQ(Slot(f, 68, level0, int(5), &out), S_OK);  // TGetProperty(_totalframes)
+  EXPECT_EQ(TakeBstr(out), L"3");
+  double d = 0;
+  EXPECT_EQ(Slot(f, 72, level0, int(4), &d), S_OK);  // TGetPropertyNum(_currentframe)
+  EXPECT_EQ(d, 3.0);
+  d = 0;
+  EXPECT_EQ(Slot(f, 73, level0, int(5), &d), S_OK);  // TGetPropertyAsNumber(_totalframes)
+  EXPECT_EQ(d, 3.0);
+  SysFreeString(level0);
+
+  BSTR name = SysAllocString(L"answer"), value = SysAllocString(L"42");
+  EXPECT_EQ(Slot(f, 65, name, value), S_OK);  // SetVariable
+  EXPECT_EQ(Slot(f, 66, name, &out), S_OK);   // GetVariable
+  EXPECT_EQ(TakeBstr(out), L"42");
+  SysFreeString(name);
+  SysFreeString(value);
+
+  BSTR child = SysAllocString(L"child.swf");
+  EXPECT_EQ(Slot(f, 58, int(1), child), S_OK);  // LoadMovie: resolved against Base, set above
+  SysFreeString(child);
+  EXPECT_EQ(Report()[L"fetches"], url + L"|Z:\\base/child.swf");
+}
+
 TEST_F(StandInTest, PlaysFwsAndCwsMoviesAndFiresTheirFsCommands) {
   MovieFolder folder;
   for (bool compressed : {false, true}) {
