@@ -628,6 +628,131 @@ TEST_F(StandInTest, EverySlotIsWhereThePublishedLayoutPutsIt) {
   EXPECT_EQ(Report()[L"fetches"], url + L"|Z:\\base/child.swf");
 }
 
+VARIANT Text(const wchar_t* s) {
+  VARIANT v;
+  v.vt = VT_BSTR;
+  v.bstrVal = SysAllocString(s);
+  return v;
+}
+VARIANT Number(long n) {
+  VARIANT v;
+  v.vt = VT_I4;
+  v.lVal = n;
+  return v;
+}
+VARIANT Flag(bool b) {
+  VARIANT v;
+  v.vt = VT_BOOL;
+  v.boolVal = b ? VARIANT_TRUE : VARIANT_FALSE;
+  return v;
+}
+std::wstring Show(const VARIANT& v) {
+  switch (v.vt) {
+    case VT_EMPTY: return L"";
+    case VT_I4: return L"I4:" + std::to_wstring(v.lVal);
+    case VT_BOOL: return L"BOOL:" + std::to_wstring(v.boolVal);
+    case VT_BSTR: return L"BSTR:" + std::wstring(v.bstrVal ? v.bstrVal : L"");
+    case VT_R8: return L"R8:" + std::to_wstring(int(v.dblVal));
+    default: return L"vt" + std::to_wstring(v.vt);
+  }
+}
+
+// A script host reaches every member of the layout by its DISPID.
+TEST_F(StandInTest, LateBindingReachesEveryMemberByItsDispid) {
+  MovieFolder folder;
+  std::wstring url = MovieFolder::Url(folder.Write(L"late.swf", ThreeStoppedFrames()));
+  LoadAndWait(url);
+  Ref<IDispatch> dispatch;
+  ASSERT_EQ(object_->QueryInterface(IID_IDispatch, dispatch.Out()), S_OK);
+  // Arguments in declaration order; DISPPARAMS holds them reversed.
+  auto invoke = [&](DISPID id, WORD flags, std::vector<VARIANT> args, std::wstring* shown) {
+    std::reverse(args.begin(), args.end());
+    DISPID named = DISPID_PROPERTYPUT;
+    bool put = flags == DISPATCH_PROPERTYPUT;
+    DISPPARAMS params{args.data(), put ? &named : nullptr, UINT(args.size()), put ? 1u : 0u};
+    VARIANT result;
+    VariantInit(&result);
+    HRESULT hr = dispatch->Invoke(id, IID_NULL, 0, flags, &params, put ? nullptr : &result,
+                                  nullptr, nullptr);
+    for (auto& a : args) VariantClear(&a);
+    if (shown) *shown = Show(result);
+    VariantClear(&result);
+    return hr;
+  };
+
+  struct Property {
+    DISPID id;
+    VARIANT value;
+    std::wstring expected;
+  } properties[] = {
+      {107, Number(2), L"I4:2"},          {105, Number(2), L"I4:2"},
+      {120, Number(3), L"I4:3"},          {121, Number(5), L"I4:5"},
+      {123, Number(0x102030), L"I4:1056816"},
+      {106, Flag(false), L"BOOL:0"},      {125, Flag(true), L"BOOL:-1"},
+      {133, Text(L"Opaque"), L"BSTR:Opaque"}, {134, Text(L"TL"), L"BSTR:TL"},
+      {135, Flag(false), L"BOOL:0"},      {136, Text(L"Z:\\base"), L"BSTR:Z:\\base"},
+      {137, Text(L"NoBorder"), L"BSTR:NoBorder"}, {138, Flag(true), L"BOOL:-1"},
+      {139, Flag(true), L"BOOL:-1"},      {140, Text(L"#102030"), L"BSTR:#102030"},
+      {141, Text(L"Medium"), L"BSTR:Medium"}, {159, Text(L"remote"), L"BSTR:remote"},
+      {170, Text(L"a=1"), L"BSTR:a=1"},   {171, Text(L"always"), L"BSTR:always"},
+      {190, Text(L"data"), L"BSTR:data"}, {192, Flag(false), L"BOOL:0"},
+      {194, Flag(true), L"BOOL:-1"},      {195, Text(L"profiler"), L"BSTR:profiler"},
+      {196, Number(4242), L"I4:4242"},    {201, Text(L"internal"), L"BSTR:internal"},
+      {202, Text(L"true"), L"BSTR:true"},
+  };
+  for (auto& p : properties)
+    EXPECT_EQ(invoke(p.id, DISPATCH_PROPERTYPUT, {p.value}, nullptr), S_OK) << "put " << p.id;
+  std::wstring shown;
+  for (const auto& p : properties) {
+    EXPECT_EQ(invoke(p.id, DISPATCH_PROPERTYGET, {}, &shown), S_OK) << "get " << p.id;
+    EXPECT_EQ(shown, p.expected) << "get " << p.id;
+  }
+  const std::pair<DISPID, std::wstring> readOnly[] = {
+      {-525, L"I4:4"}, {124, L"I4:3"}, {102, L"BSTR:" + url}};
+  for (const auto& [id, expected] : readOnly) {
+    EXPECT_EQ(invoke(id, DISPATCH_PROPERTYGET, {}, &shown), S_OK) << id;
+    EXPECT_EQ(shown, expected) << id;
+  }
+
+  // Methods, in an order whose results tell them apart.
+  struct Method {
+    DISPID id;
+    std::vector<VARIANT> args;
+    std::wstring expected;
+  } methods[] = {
+      {127, {Number(1)}, L""},              {128, {}, L"I4:1"},
+      {131, {Number(2)}, L"BOOL:-1"},       {130, {}, L"I4:100"},
+      {132, {}, L"I4:656311"},              {143, {Text(L"_level0"), Number(2)}, L""},
+      {145, {Text(L"_level0")}, L"I4:2"},   {154, {Text(L"_level0"), Number(5)}, L"BSTR:3"},
+      {158, {Text(L"_level0"), Number(5)}, L"R8:3"},
+      {172, {Text(L"_level0"), Number(4)}, L"R8:3"},
+      {146, {Text(L"_level0")}, L"BSTR:"},  {147, {Text(L"_level0")}, L""},
+      {129, {}, L"BOOL:-1"},                {148, {Text(L"_level0")}, L""},
+      {129, {}, L"BOOL:0"},                 {116, {}, L""},
+      {128, {}, L"I4:0"},                   {115, {}, L""},
+      {128, {}, L"I4:1"},                   {114, {}, L""},
+      {128, {}, L"I4:0"},                   {112, {}, L""},
+      {129, {}, L"BOOL:-1"},                {113, {}, L""},
+      {129, {}, L"BOOL:0"},                 {112, {}, L""},
+      {126, {}, L""},                       {129, {}, L"BOOL:0"},
+      {151, {Text(L"answer"), Text(L"42")}, L""},
+      {152, {Text(L"answer")}, L"BSTR:42"},
+      {109, {Number(0), Number(0), Number(10), Number(10)}, L""},
+      {118, {Number(50)}, L""},             {119, {Number(1), Number(2), Number(0)}, L""},
+      {153, {Text(L"_level0"), Number(2), Text(L"1")}, L""},
+      {157, {Text(L"_level0"), Number(2), Number(1)}, L""},
+      {193, {}, L""},                       {200, {}, L""},
+      {142, {Number(1), Text(L"child.swf")}, L""},
+  };
+  for (auto& m : methods) {
+    EXPECT_EQ(invoke(m.id, DISPATCH_METHOD, m.args, &shown), S_OK) << m.id;
+    EXPECT_EQ(shown, m.expected) << m.id;
+  }
+  EXPECT_EQ(Report()[L"fetches"], url + L"|Z:\\base/child.swf");
+  EXPECT_EQ(invoke(4242, DISPATCH_METHOD, {}, &shown), DISP_E_MEMBERNOTFOUND);
+  EXPECT_EQ(invoke(149, DISPATCH_METHOD, {}, &shown), DISP_E_MEMBERNOTFOUND);
+}
+
 TEST_F(StandInTest, PlaysFwsAndCwsMoviesAndFiresTheirFsCommands) {
   MovieFolder folder;
   for (bool compressed : {false, true}) {
