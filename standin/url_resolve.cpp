@@ -76,13 +76,17 @@ bool IsAbsoluteUrl(const std::wstring& url) {
 std::wstring ResolveUrl(const std::wstring& base, const std::wstring& movieUrl,
                         const std::wstring& relative) {
   if (relative.empty() || IsAbsoluteUrl(relative)) return relative;
-  if (!base.empty()) {
-    wchar_t last = base.back();
-    return base + (last == L'/' || last == L'\\' ? L"" : L"/") + relative;
-  }
+  // The movie's folder, its last separator included ("" when it has none).
   size_t cut = movieUrl.find_last_of(L"/\\");
-  if (cut == std::wstring::npos) return relative;
-  return movieUrl.substr(0, cut + 1) + relative;
+  std::wstring folder = cut == std::wstring::npos ? std::wstring() : movieUrl.substr(0, cut + 1);
+  if (!base.empty()) {
+    // A relative Base ("." or "pages") is itself relative to the movie's folder.
+    if (!IsAbsoluteUrl(base)) folder += base == L"." || base == L"./" ? L"" : base;
+    else folder = base;
+  }
+  if (folder.empty()) return relative;
+  wchar_t last = folder.back();
+  return folder + (last == L'/' || last == L'\\' ? L"" : L"/") + relative;
 }
 
 std::wstring UrlToFilePath(const std::wstring& url) {

@@ -11,7 +11,8 @@ namespace standin {
 // path ("\\server\..."). A single letter before ':' is a drive, not a scheme.
 bool IsAbsoluteUrl(const std::wstring& url);
 
-// base: the Base property (a folder) when set; otherwise movieUrl supplies the folder.
+// base: the Base property (a folder) when set, itself joined to the movie's folder when relative
+// ("." is that folder); otherwise movieUrl supplies the folder.
 std::wstring ResolveUrl(const std::wstring& base, const std::wstring& movieUrl,
                         const std::wstring& relative);
 

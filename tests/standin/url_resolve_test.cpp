@@ -23,6 +23,11 @@ TEST(ResolveUrl, JoinsToBaseOrToTheMoviesFolder) {
       {L"", L"Z:\\dir\\movie.swf", L"C:\\other\\a.swf", L"C:\\other\\a.swf"},
       {L"", L"Z:\\dir\\movie.swf", L"\\\\srv\\share\\a.swf", L"\\\\srv\\share\\a.swf"},
       {L"", L"movie.swf", L"p1.swf", L"p1.swf"},
+      // A relative Base is itself relative to the movie's folder.
+      {L".", kVirtual, L"files/large/1.swf",
+       L"Z:\\FromMemory\\46A10F369771449587DE913EFC0A258C\\1\\files/large/1.swf"},
+      {L"pages", L"file:///Z:/dir/movie.swf", L"p1.swf", L"file:///Z:/dir/pages/p1.swf"},
+      {L".", L"movie.swf", L"p1.swf", L"p1.swf"},
   };
   for (const auto& c : cases)
     EXPECT_EQ(ResolveUrl(c.base, c.movie, c.relative), c.expected) << c.relative.size();
