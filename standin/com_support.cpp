@@ -26,16 +26,31 @@ std::wstring Hex(unsigned long value) {
   return buf;
 }
 
-bool WaitPumping(HANDLE handle, DWORD timeoutMs) {
+std::wstring Join(const std::vector<std::wstring>& items, const wchar_t* separator) {
+  std::wstring out;
+  for (size_t i = 0; i < items.size(); ++i) out += (i ? separator : L"") + items[i];
+  return out;
+}
+
+std::wstring EscapeLineBreaks(const std::wstring& s) {
+  std::wstring out;
+  for (wchar_t c : s) {
+    if (c == L'\r') out += L"\\r";
+    else if (c == L'\n') out += L"\\n";
+    else out += c;
+  }
+  return out;
+}
+
+DWORD WaitPumpingAny(const HANDLE* handles, DWORD count, DWORD timeoutMs) {
   DWORD start = GetTickCount();
   for (;;) {
     DWORD elapsed = GetTickCount() - start;
     DWORD remaining = timeoutMs == INFINITE ? INFINITE
                       : elapsed >= timeoutMs ? 0
                                              : timeoutMs - elapsed;
-    DWORD rc = MsgWaitForMultipleObjects(1, &handle, FALSE, remaining, QS_ALLINPUT);
-    if (rc == WAIT_OBJECT_0) return true;
-    if (rc != WAIT_OBJECT_0 + 1) return false;  // timeout or failure
+    DWORD rc = MsgWaitForMultipleObjects(count, handles, FALSE, remaining, QS_ALLINPUT);
+    if (rc != WAIT_OBJECT_0 + count) return rc;  // signalled, timed out or failed
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
       TranslateMessage(&msg);

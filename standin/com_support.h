@@ -9,6 +9,7 @@
 #include <functional>
 #include <new>
 #include <string>
+#include <vector>
 
 namespace standin {
 
@@ -29,6 +30,39 @@ extern HINSTANCE g_module;
 extern LONG g_liveCount;
 inline void ModuleAddRef() { InterlockedIncrement(&g_liveCount); }
 inline void ModuleRelease() { InterlockedDecrement(&g_liveCount); }
+
+// The IUnknown of the stand-in's small objects: counts references, frees the object at zero.
+template <class... I>
+class RefCounted : public I... {
+ public:
+  STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
+  STDMETHODIMP_(ULONG) Release() override {
+    LONG n = InterlockedDecrement(&refs_);
+    if (n == 0) delete this;
+    return n;
+  }
+
+ protected:
+  RefCounted() = default;
+  virtual ~RefCounted() = default;
+
+ private:
+  LONG refs_ = 1;
+};
+
+// An object of one interface besides IUnknown.
+template <class I, const IID& iid>
+class SingleInterfaceObject : public RefCounted<I> {
+ public:
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (riid != IID_IUnknown && riid != iid) return E_NOINTERFACE;
+    *ppv = static_cast<I*>(this);
+    this->AddRef();
+    return S_OK;
+  }
+};
 
 class HResultError {
  public:
@@ -96,6 +130,9 @@ inline HRESULT ReturnBstr(const std::wstring& s, BSTR* out) {
 std::wstring Utf8ToWide(const std::string& s);
 std::string WideToUtf8(const std::wstring& s);
 std::wstring Hex(unsigned long value);
+std::wstring Join(const std::vector<std::wstring>& items, const wchar_t* separator);
+// CR and LF written as \r and \n, so the text fits on one report line.
+std::wstring EscapeLineBreaks(const std::wstring& s);
 
 class CriticalSection {
  public:
@@ -141,8 +178,13 @@ class ScopedHandle {
   HANDLE h_ = nullptr;
 };
 
-// Waits for `handle` while dispatching this thread's messages. False on timeout.
-bool WaitPumping(HANDLE handle, DWORD timeoutMs);
+// Waits for one of `count` handles while dispatching this thread's messages. Returns what
+// MsgWaitForMultipleObjects said other than "messages": WAIT_OBJECT_0 + i, WAIT_TIMEOUT, ...
+DWORD WaitPumpingAny(const HANDLE* handles, DWORD count, DWORD timeoutMs);
+// The same for one handle. False on timeout.
+inline bool WaitPumping(HANDLE handle, DWORD timeoutMs) {
+  return WaitPumpingAny(&handle, 1, timeoutMs) == WAIT_OBJECT_0;
+}
 
 // Runs `work` on a new worker thread (COM single-threaded, messages pumped there by whatever
 // waits) and waits for it, pumping the caller's messages. Returns work's result, or E_FAIL

@@ -30,16 +30,6 @@ int ScreenPpi(bool horizontal) {
   return ppi > 0 ? ppi : 96;
 }
 
-std::wstring Escape(const std::wstring& s) {
-  std::wstring out;
-  for (wchar_t c : s) {
-    if (c == L'\r') out += L"\\r";
-    else if (c == L'\n') out += L"\\n";
-    else out += c;
-  }
-  return out;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -1573,11 +1563,6 @@ STDMETHODIMP FlashObject::SetReturnValue(BSTR value) {
 // Report for the test surface
 
 void FlashObject::FillReport(Report& report) const {
-  auto join = [](const std::vector<std::wstring>& items, const wchar_t* sep) {
-    std::wstring out;
-    for (size_t i = 0; i < items.size(); ++i) out += (i ? sep : L"") + items[i];
-    return out;
-  };
   report.Add(L"movie", movie_);
   report.Add(L"base", base_);
   report.Add(L"ready_state", readyState_);
@@ -1594,7 +1579,7 @@ void FlashObject::FillReport(Report& report) const {
     report.Add(prefix + L"frame", level->timeline ? level->timeline->CurrentFrame() : 0);
     report.Add(prefix + L"frames", level->timeline ? level->timeline->FrameCount() : 0);
   }
-  report.Add(L"levels", join(numbers, L","));
+  report.Add(L"levels", Join(numbers, L","));
   COLORREF bg = BackgroundRgb();
   wchar_t buf[16];
   wsprintfW(buf, L"%02X%02X%02X", GetRValue(bg), GetGValue(bg), GetBValue(bg));
@@ -1602,10 +1587,10 @@ void FlashObject::FillReport(Report& report) const {
   report.Add(L"window", window_ ? 1 : 0);
   report.Add(L"extent_cx", extent_.cx);
   report.Add(L"extent_cy", extent_.cy);
-  report.Add(L"events", join(eventLog_, L","));
-  report.Add(L"site_calls", join(siteCalls_, L","));
-  report.Add(L"fetches", join(fetchLog_, L"|"));
-  report.Add(L"error", Escape(lastError_));
+  report.Add(L"events", Join(eventLog_, L","));
+  report.Add(L"site_calls", Join(siteCalls_, L","));
+  report.Add(L"fetches", Join(fetchLog_, L"|"));
+  report.Add(L"error", EscapeLineBreaks(lastError_));
 }
 
 }  // namespace standin

@@ -20,24 +20,10 @@ bool g_classRegistered = false;
 
 const wchar_t kClsidText[] = L"{D27CDB6E-AE6D-11CF-96B8-444553540000}";
 
-class ClassFactory final : public IClassFactory {
+class ClassFactory final : public SingleInterfaceObject<IClassFactory, IID_IClassFactory> {
  public:
   explicit ClassFactory(bool testSurface) : testSurface_(testSurface) { ModuleAddRef(); }
 
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IClassFactory) return E_NOINTERFACE;
-    *ppv = static_cast<IClassFactory*>(this);
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
-  STDMETHODIMP_(ULONG) Release() override {
-    LONG n = InterlockedDecrement(&refs_);
-    if (n == 0) delete this;
-    return n;
-  }
   STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
     return Guard([&]() -> HRESULT {
       if (!ppv) return E_POINTER;
@@ -55,8 +41,7 @@ class ClassFactory final : public IClassFactory {
   }
 
  private:
-  ~ClassFactory() { ModuleRelease(); }
-  LONG refs_ = 1;
+  ~ClassFactory() override { ModuleRelease(); }
   bool testSurface_;
 };
 

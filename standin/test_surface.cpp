@@ -24,22 +24,6 @@ const wchar_t* ThreadName(LONG thread) {
   }
 }
 
-std::wstring Join(const std::vector<std::wstring>& items) {
-  std::wstring out;
-  for (size_t i = 0; i < items.size(); ++i) out += (i ? L"," : L"") + items[i];
-  return out;
-}
-
-std::wstring EscapeLine(const std::wstring& s) {
-  std::wstring out;
-  for (wchar_t c : s) {
-    if (c == L'\r') out += L"\\r";
-    else if (c == L'\n') out += L"\\n";
-    else out += c;
-  }
-  return out;
-}
-
 HRESULT ReturnBytes(const std::vector<uint8_t>& bytes, BSTR* out) {
   if (!out) return S_OK;
   *out = SysAllocStringByteLen(reinterpret_cast<const char*>(bytes.data()), UINT(bytes.size()));
@@ -96,24 +80,10 @@ Proc Kernel32Proc(const char* name) {
                 : nullptr;
 }
 
-class TestSurface final : public IStandInTestSurface {
+class TestSurface final
+    : public SingleInterfaceObject<IStandInTestSurface, IID_IStandInTestSurface> {
  public:
   explicit TestSurface(FlashObject* bound) : bound_(bound) { ModuleAddRef(); }
-
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IStandInTestSurface) return E_NOINTERFACE;
-    *ppv = static_cast<IStandInTestSurface*>(this);
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
-  STDMETHODIMP_(ULONG) Release() override {
-    LONG n = InterlockedDecrement(&refs_);
-    if (n == 0) delete this;
-    return n;
-  }
 
   STDMETHODIMP CreateObject(LONG thread, REFIID riid, void** object) override {
     return Guard([&]() -> HRESULT {
@@ -157,8 +127,8 @@ class TestSurface final : public IStandInTestSurface {
       r.Add(L"stopped", result.stopped ? 1 : 0);
       r.Add(L"stop_hr", Hex(result.stopResult));
       r.Add(L"response_code", result.responseCode);
-      r.Add(L"header", EscapeLine(result.header));
-      r.Add(L"sequence", Join(result.sequence));
+      r.Add(L"header", EscapeLineBreaks(result.header));
+      r.Add(L"sequence", Join(result.sequence, L","));
       r.Add(L"bytes", (long long)result.bytes.size());
       ThrowIfFailed(ReturnBytes(result.bytes, bytes));
       return r.Return(report);
@@ -371,7 +341,7 @@ class TestSurface final : public IStandInTestSurface {
   }
 
  private:
-  ~TestSurface() { ModuleRelease(); }
+  ~TestSurface() override { ModuleRelease(); }
 
   static void Clear(BSTR* bytes, BSTR* report) {
     if (bytes) *bytes = nullptr;
@@ -539,7 +509,6 @@ class TestSurface final : public IStandInTestSurface {
     r.Add(L"close", long(waveOutClose(wave)));
   }
 
-  LONG refs_ = 1;
   ComPtr<FlashObject> bound_;
 };
 

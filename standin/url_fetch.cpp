@@ -10,7 +10,7 @@ namespace {
 
 // The runtime's own bind-status callback. Free-threaded: the host's content layer may call it
 // on its GUI thread while the fetching thread waits.
-class BindCallback final : public IBindStatusCallback, public IHttpNegotiate {
+class BindCallback final : public RefCounted<IBindStatusCallback, IHttpNegotiate> {
  public:
   explicit BindCallback(std::function<void(size_t, size_t)> progress)
       : progress_(std::move(progress)), done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
@@ -33,12 +33,6 @@ class BindCallback final : public IBindStatusCallback, public IHttpNegotiate {
     }
     AddRef();
     return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
-  STDMETHODIMP_(ULONG) Release() override {
-    LONG n = InterlockedDecrement(&refs_);
-    if (n == 0) delete this;
-    return n;
   }
 
   // IBindStatusCallback
@@ -90,13 +84,7 @@ class BindCallback final : public IBindStatusCallback, public IHttpNegotiate {
       size_t total, expected;
       {
         Lock lock(cs_);
-        uint8_t buffer[8192];
-        for (;;) {
-          ULONG read = 0;
-          HRESULT hr = medium->pstm->Read(buffer, sizeof buffer, &read);
-          if (read > 0) bytes_.insert(bytes_.end(), buffer, buffer + read);
-          if (hr != S_OK || read == 0) break;
-        }
+        ReadAvailable(medium->pstm);
         total = bytes_.size();
         if (expected_ == 0 && total >= 8 && bytes_[0] == 'F' && bytes_[1] == 'W' &&
             bytes_[2] == 'S')
@@ -154,6 +142,13 @@ class BindCallback final : public IBindStatusCallback, public IHttpNegotiate {
   // Data a synchronous bind handed back directly.
   void AppendFromStream(IStream* stream) {
     Lock lock(cs_);
+    ReadAvailable(stream);
+  }
+
+ private:
+  ~BindCallback() override = default;
+  // Appends what the stream holds now; called with the lock held.
+  void ReadAvailable(IStream* stream) {
     uint8_t buffer[8192];
     for (;;) {
       ULONG read = 0;
@@ -162,15 +157,11 @@ class BindCallback final : public IBindStatusCallback, public IHttpNegotiate {
       if (hr != S_OK || read == 0) break;
     }
   }
-
- private:
-  ~BindCallback() = default;
   void Log(const std::wstring& entry) {
     Lock lock(cs_);
     sequence_.push_back(entry);
   }
 
-  LONG refs_ = 1;
   std::function<void(size_t, size_t)> progress_;
   size_t expected_ = 0;
   ScopedHandle done_;
@@ -224,21 +215,9 @@ FetchResult FetchUrl(const std::wstring& url, HANDLE cancel, DWORD timeoutMs,
       result.stopResult = S_OK;
     }
   } else if (SUCCEEDED(hr)) {
+    // Until stopped, cancelled, timed out or failed.
     HANDLE handles[2] = {callback->done(), cancel};
-    DWORD start = GetTickCount();
-    for (;;) {
-      DWORD elapsed = GetTickCount() - start;
-      if (timeoutMs != INFINITE && elapsed >= timeoutMs) break;
-      DWORD wait = timeoutMs == INFINITE ? INFINITE : timeoutMs - elapsed;
-      DWORD count = cancel ? 2 : 1;
-      DWORD rc = MsgWaitForMultipleObjects(count, handles, FALSE, wait, QS_ALLINPUT);
-      if (rc != WAIT_OBJECT_0 + count) break;  // stopped, cancelled, timed out or failed
-      MSG msg;
-      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-      }
-    }
+    WaitPumpingAny(handles, cancel ? 2 : 1, timeoutMs);
     callback->TakeResult(result);
     if (!result.stopped) callback->Abort();
   } else {
