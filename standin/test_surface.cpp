@@ -178,10 +178,8 @@ class TestSurface final
       if (dispid != kDispidReadyStateChange && dispid != kDispidProgress &&
           dispid != kDispidFSCommand && dispid != kDispidFlashCall)
         return E_INVALIDARG;
-      Report r;
       std::wstring a = text1 ? text1 : L"", b = text2 ? text2 : L"";
-      HRESULT hr = RunOn(thread, [&] {
-        AddCurrentThread(r, thread);
+      return RunReported(thread, report, [&](Report& r) {
         HRESULT last = S_OK;
         std::wstring answer;
         int sinks = bound_->FireEvent(dispid, a, b, number, &last, &answer);
@@ -189,10 +187,7 @@ class TestSurface final
         r.Add(L"sinks", sinks);
         r.Add(L"hr", Hex(last));
         r.Add(L"return_value", answer);
-        return S_OK;
       });
-      if (FAILED(hr)) return hr;
-      return r.Return(report);
     });
   }
 
@@ -200,9 +195,7 @@ class TestSurface final
     return Guard([&]() -> HRESULT {
       if (report) *report = nullptr;
       if (!className || !*className) return E_INVALIDARG;
-      Report r;
-      HRESULT hr = RunOn(thread, [&] {
-        AddCurrentThread(r, thread);
+      return RunReported(thread, report, [&](Report& r) {
         WNDCLASSEXW wc{};
         wc.cbSize = sizeof wc;
         wc.lpfnWndProc = ProbeWindowProc;
@@ -220,19 +213,14 @@ class TestSurface final
         r.Add(L"window_class", name);
         r.Add(L"wndproc_called", created ? 1 : 0);
         if (window) DestroyWindow(window);
-        return S_OK;
       });
-      if (FAILED(hr)) return hr;
-      return r.Return(report);
     });
   }
 
   STDMETHODIMP LoadCursorResource(LONG thread, LONG id, LPCSTR name, BSTR* report) override {
     return Guard([&]() -> HRESULT {
       if (report) *report = nullptr;
-      Report r;
-      HRESULT hr = RunOn(thread, [&] {
-        AddCurrentThread(r, thread);
+      return RunReported(thread, report, [&](Report& r) {
         HCURSOR cursor = LoadCursorA(g_module, name ? name : MAKEINTRESOURCEA(id));
         r.Add(L"cursor", cursor ? 1 : 0);
         ICONINFO info{};
@@ -244,28 +232,20 @@ class TestSurface final
           if (info.hbmColor) DeleteObject(info.hbmColor);
           if (info.hbmMask) DeleteObject(info.hbmMask);
         }
-        return S_OK;
       });
-      if (FAILED(hr)) return hr;
-      return r.Return(report);
     });
   }
 
   STDMETHODIMP LoadMenuResource(LONG thread, LONG id, LPCSTR name, BSTR* report) override {
     return Guard([&]() -> HRESULT {
       if (report) *report = nullptr;
-      Report r;
-      HRESULT hr = RunOn(thread, [&] {
-        AddCurrentThread(r, thread);
+      return RunReported(thread, report, [&](Report& r) {
         HMENU menu = LoadMenuA(g_module, name ? name : MAKEINTRESOURCEA(id));
         r.Add(L"menu", menu ? 1 : 0);
-        if (!menu) return S_OK;
+        if (!menu) return;
         DescribeMenu(menu, L"item", r);
         DestroyMenu(menu);
-        return S_OK;
       });
-      if (FAILED(hr)) return hr;
-      return r.Return(report);
     });
   }
 
@@ -273,9 +253,7 @@ class TestSurface final
     return Guard([&]() -> HRESULT {
       if (report) *report = nullptr;
       if (!module || !name) return E_POINTER;
-      Report r;
-      HRESULT hr = RunOn(thread, [&] {
-        AddCurrentThread(r, thread);
+      return RunReported(thread, report, [&](Report& r) {
         HMODULE h = GetModuleHandleA(module);
         bool loaded = false;
         if (!h) {
@@ -287,38 +265,25 @@ class TestSurface final
         r.Add(L"proc", proc ? 1 : 0);
         r.Add(L"address", Hex(static_cast<unsigned long>(reinterpret_cast<uintptr_t>(proc))));
         if (loaded) FreeLibrary(h);
-        return S_OK;
       });
-      if (FAILED(hr)) return hr;
-      return r.Return(report);
     });
   }
 
   STDMETHODIMP PrepareCode(LONG thread, LONG flags, BSTR* report) override {
     return Guard([&]() -> HRESULT {
       if (report) *report = nullptr;
-      Report r;
-      HRESULT hr = RunOn(thread, [&] {
-        AddCurrentThread(r, thread);
+      return RunReported(thread, report, [&](Report& r) {
         RunCodeProbe(flags, r);
-        return S_OK;
       });
-      if (FAILED(hr)) return hr;
-      return r.Return(report);
     });
   }
 
   STDMETHODIMP PlaySound(LONG thread, BSTR* report) override {
     return Guard([&]() -> HRESULT {
       if (report) *report = nullptr;
-      Report r;
-      HRESULT hr = RunOn(thread, [&] {
-        AddCurrentThread(r, thread);
+      return RunReported(thread, report, [&](Report& r) {
         RunSoundProbe(r);
-        return S_OK;
       });
-      if (FAILED(hr)) return hr;
-      return r.Return(report);
     });
   }
 
@@ -346,6 +311,18 @@ class TestSurface final
   static void Clear(BSTR* bytes, BSTR* report) {
     if (bytes) *bytes = nullptr;
     if (report) *report = nullptr;
+  }
+
+  // Runs `work` on `thread` with a report that begins with that thread, and returns the report.
+  HRESULT RunReported(LONG thread, BSTR* report, const std::function<void(Report&)>& work) {
+    Report r;
+    HRESULT hr = RunOn(thread, [&] {
+      AddCurrentThread(r, thread);
+      work(r);
+      return S_OK;
+    });
+    if (FAILED(hr)) return hr;
+    return r.Return(report);
   }
 
   HRESULT RunOn(LONG thread, const std::function<HRESULT()>& work) {
