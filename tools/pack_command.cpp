@@ -211,6 +211,11 @@ int Extract(const std::vector<std::string>& args, std::ostream& out) {
       if (!found) throw Error("No entry named \"" + name + "\"");
     }
   }
+  // Lines whose value reads as 0 name nothing, as for the player: all of them are left out.
+  if (names.empty()) {
+    std::erase_if(chosen,
+                  [](const TBundleIndexLine& line) { return BundleIndexNumber(line.value) == 0; });
+  }
   // Every name is checked before anything is written, so a hostile index writes nothing.
   for (const TBundleIndexLine& line : chosen) {
     if (!IsSafeEntryPath(line.name)) {
@@ -234,8 +239,14 @@ int Extract(const std::vector<std::string>& args, std::ostream& out) {
 int Verify(const std::vector<std::string>& args, std::ostream& out) {
   const TOpenBook book(OneBookArgument(args));
   std::set<std::int32_t> named;
+  std::size_t absent = 0;
   for (const TBundleIndexLine& line : book.lines) {
     const std::int32_t number = BundleIndexNumber(line.value);
+    // A value that reads as 0 (0, empty, no number) marks the name absent, as lookups read it.
+    if (number == 0) {
+      ++absent;
+      continue;
+    }
     if (!book.Fetchable(number)) {
       throw Error("Index line \"" + line.name + "=" + line.value + "\" names no entry");
     }
@@ -248,6 +259,7 @@ int Verify(const std::vector<std::string>& args, std::ostream& out) {
       << (book.reader.DigestFlag() != 0 ? "digest verified" : "no digest");
   const std::size_t unnamed = static_cast<std::size_t>(book.reader.EntryCount() - 1) - named.size();
   if (unnamed > 0) out << ", " << unnamed << " entries not in the index";
+  if (absent > 0) out << ", " << absent << " index lines naming no entry (value 0)";
   out << "\n";
   return kPackOk;
 }
