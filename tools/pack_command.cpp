@@ -75,6 +75,19 @@ struct TOpenBook {
     return path;
   }
   bool Fetchable(std::int32_t number) const { return number > 0 && number < reader.EntryCount(); }
+  // Raises, with the reader's own message, for a line whose number names no entry.
+  void CheckFetchable(const TBundleIndexLine& line) const {
+    const std::int32_t number = BundleIndexNumber(line.value);
+    if (Fetchable(number)) return;
+    std::string reason = "Error index";
+    try {
+      TCountingStream sink;
+      reader.ReadEntry(number, sink);
+    } catch (const std::exception& e) {
+      reason = e.what();
+    }
+    throw Error("Index line \"" + line.name + "=" + line.value + "\" names no entry: " + reason);
+  }
 
   // The index lines a lookup by name can reach: the first of each name.
   std::vector<TBundleIndexLine> Reachable() const {
@@ -221,9 +234,7 @@ int Extract(const std::vector<std::string>& args, std::ostream& out) {
     if (!IsSafeEntryPath(line.name)) {
       throw Error("Refusing to extract \"" + line.name + "\": the name leaves the output folder");
     }
-    if (!book.Fetchable(BundleIndexNumber(line.value))) {
-      throw Error("Index line \"" + line.name + "=" + line.value + "\" names no entry");
-    }
+    book.CheckFetchable(line);
   }
   namespace fs = std::filesystem;
   for (const TBundleIndexLine& line : chosen) {
@@ -247,9 +258,7 @@ int Verify(const std::vector<std::string>& args, std::ostream& out) {
       ++absent;
       continue;
     }
-    if (!book.Fetchable(number)) {
-      throw Error("Index line \"" + line.name + "=" + line.value + "\" names no entry");
-    }
+    book.CheckFetchable(line);
     named.insert(number);
   }
   // Reading every entry proves that each one lies inside the file.

@@ -79,7 +79,7 @@ damaged = {
     "entry byte": (IMAGE + bytes(flipped), "Content Valid failed!"),
     "MD5 of nothing": (IMAGE + section([b""], 1, hashlib.md5(b"").digest()), "Content Valid failed!"),
     "cut in front": (IMAGE + good[3:], "Content Valid failed!"),
-    "index past the entries": (IMAGE + section([b"a.swf=1\r\nb.swf=9\r\n", b"x"]), "b.swf=9"),
+    "index past the entries": (IMAGE + section([b"a.swf=1\r\nb.swf=9\r\n", b"x"]), "Error index (ExeExt, line 308)"),
 }
 for name, (content, message) in damaged.items():
     path = book("damaged.exe", content)

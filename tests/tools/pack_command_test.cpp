@@ -125,9 +125,9 @@ TEST_F(PackCommand, VerifyReportsWhatIsWrongWithABook) {
       {"bad digest", badDigest, "Content Valid failed!"},
       {"no entries", kImage + SectionBytes({}, 0), "holds no entries"},
       {"index past the entries", kImage + SectionBytes({"a=1\r\nb=2\r\n", "abc"}, 0),
-       "Index line \"b=2\" names no entry"},
+       "Index line \"b=2\" names no entry: Error index (ExeExt, line 308)"},
       {"index line with a negative number", kImage + SectionBytes({"a=1\r\nb=-3\r\n", "abc"}, 0),
-       "Index line \"b=-3\" names no entry"},
+       "Index line \"b=-3\" names no entry: Error index"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
