@@ -59,7 +59,7 @@ for name, (index, flag) in sound.items():
     expect(name + " list", code == 0 and ["1", "7", "a.swf"] in rows and ["2", "0", "b.swf"] in rows
            and ["3", "9", "files/c.jpg"] in rows, out + err)
     code, out, err = run("info", path)
-    expect(name + " info", code == 0 and out.split("\n")[:2] == ["entries 5", "digest flag %d" % flag]
+    expect(name + " info", code == 0 and out.splitlines()[:2] == ["entries 5", "digest flag %d" % flag]
            and "data start %d" % len(IMAGE) in out, out + err)
     target = os.path.join(WORK, name + "-out")
     code, out, err = run("extract", path, "-o", target)
