@@ -216,8 +216,9 @@ int Extract(const std::vector<std::string>& args, std::ostream& out) {
       bool found = false;
       for (const TBundleIndexLine& line : reachable) {
         if (SameBundleName(line.name, name)) {
-          chosen.push_back(line);
-          found = true;
+          // A value that reads as 0 marks the name absent.
+          found = BundleIndexNumber(line.value) != 0;
+          if (found) chosen.push_back(line);
           break;
         }
       }

@@ -152,6 +152,9 @@ TEST_F(PackCommand, IndexLinesNamingNoEntryAreAbsentNames) {
   ASSERT_EQ(extract.code, 0) << extract.err;
   EXPECT_EQ(ReadFileBytes(PathOf("out/a")), "abc");
   EXPECT_EQ(std::distance(fs::directory_iterator(PathOf("out")), fs::directory_iterator()), 1);
+  const TResult named = RunTool({"extract", book, "-o", PathOf("out2"), "X"});
+  EXPECT_EQ(named.code, 1);
+  EXPECT_NE(named.err.find("No entry named \"X\""), std::string::npos) << named.err;
 }
 
 TEST_F(PackCommand, InfoDescribesTheBundle) {
