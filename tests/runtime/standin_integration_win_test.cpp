@@ -222,6 +222,11 @@ TEST_F(StandinIntegration, FailingHandlersAreContainedAtTheReplacedImports) {
   EXPECT_EQ(report["hr"], Hex(MkENoStorage));
   EXPECT_EQ(bytes, "");
 
+  // A virtual name of a control nobody registered: E_FAIL, no fallback.
+  const std::wstring unknown = L"file:///Z:/FromMemory/" + Marker + L"/8999/files/a.swf";
+  report = Bind(STANDIN_ON_WORKER, unknown, bytes);
+  EXPECT_EQ(report["hr"], Hex(E_FAIL));
+
   control_->onLoadAsync = [](const std::wstring&, TStream*&) {
     throw std::runtime_error("handler failed");
   };
@@ -301,6 +306,26 @@ TEST_F(StandinIntegration, WindowClassesAreRenamedAndCursorsComeFromTheModule) {
       EXPECT_NE(SavedCursors->FindCursor(module, key), nullptr) << "cached after the first load";
     }
   }
+}
+
+// Run-time lookups get the table's replacements; guard-page code memory is made executable.
+TEST_F(StandinIntegration, RunTimeLookupsAndCodeMemoryGoThroughTheTable) {
+  TScopedBSTR lookup;
+  ASSERT_EQ(surface_->LookupProc(STANDIN_ON_CALLER, "user32.dll", "ReadFile", lookup.Out()), S_OK);
+  auto fields = ParseReport(lookup.Get());
+  EXPECT_EQ(fields["proc"], "1");
+  char expected[32];
+  std::snprintf(expected, sizeof expected, "%p",
+                CodeProvider->Loader->GetImportReplacement("kernel32.dll", "ReadFile"));
+  EXPECT_EQ(std::stoul(fields["address"], nullptr, 16), std::stoul(expected, nullptr, 16))
+      << "whatever module was named";
+
+  TScopedBSTR code;
+  ASSERT_EQ(surface_->PrepareCode(STANDIN_ON_CALLER, STANDIN_CODE_GUARD, code.Out()), S_OK);
+  fields = ParseReport(code.Get());
+  EXPECT_EQ(fields["alloc"], "1");
+  EXPECT_EQ(fields["ran"], "1");
+  EXPECT_EQ(fields["result"], "0x57a4d1e5");
 }
 
 }  // namespace
