@@ -272,6 +272,48 @@ TEST_F(StandinIntegration, WorkerFileReadOfAVirtualPathGoesThroughTheFakeHandle)
   EXPECT_EQ(ContentManager->FindFakeHandleStream(reinterpret_cast<HANDLE>(1)), nullptr);
 }
 
+// Nobody in memory answers: the control's Base holds the real file, for a bind (a real URL
+// moniker bound with the same bind context reports to the stand-in's callback) and for an open.
+TEST_F(StandinIntegration, UnansweredVirtualNamesFallBackToTheControlsBase) {
+  wchar_t temp[MAX_PATH];
+  ASSERT_NE(::GetTempPathW(MAX_PATH, temp), 0u);
+  const std::wstring folder = std::wstring(temp) + L"pageturn_standin_base";
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  ::CreateDirectoryW((folder + L"\\files").c_str(), nullptr);
+  const std::wstring file = folder + L"\\files\\real.bin";
+  const std::string content = "bytes from the real file";
+  {
+    TFileStream out(WideToSystem(file), TFileStream::Mode::Create);
+    out.WriteBuffer(content.data(), content.size());
+  }
+  control_->onLoad = [](const std::wstring&, TStream*) {};  // leaves the memory stream empty
+
+  control_->base = folder;
+  TScopedBSTR data, report;
+  ASSERT_EQ(surface_->ReadFile(STANDIN_ON_WORKER, VirtualPath(L"files/real.bin").c_str(), 0,
+                               data.Out(), report.Out()),
+            S_OK);
+  auto fields = ParseReport(report.Get());
+  EXPECT_EQ(fields["handle_valid"], "1");
+  EXPECT_EQ(fields["closed"], "1");
+  EXPECT_EQ(Bytes(data.Get()), content);
+
+  std::wstring url = folder;
+  for (auto& c : url)
+    if (c == L'\\') c = L'/';
+  control_->base = L"file:///" + url;
+  std::string bytes;
+  fields = Bind(STANDIN_ON_WORKER, VirtualURL(L"files/real.bin"), bytes);
+  EXPECT_EQ(fields["hr"], Hex(MkSAsynchronous));
+  EXPECT_EQ(fields["stopped"], "1");
+  EXPECT_EQ(fields["stop_hr"], "0x00000000");
+  EXPECT_EQ(bytes, content);
+
+  ::DeleteFileW(file.c_str());
+  ::RemoveDirectoryW((folder + L"\\files").c_str());
+  ::RemoveDirectoryW(folder.c_str());
+}
+
 // The stand-in's window classes are registered under private names and its windows find them;
 // its cursors come from its own resources, once per module and name.
 TEST_F(StandinIntegration, WindowClassesAreRenamedAndCursorsComeFromTheModule) {
