@@ -177,6 +177,45 @@ TEST_F(StandinIntegration, WorkerBindOfAVirtualNameIsAnsweredByTheControlsEvents
   EXPECT_EQ(calls[2], "Load files/large/10.swf") << "plain event only after an unhandled Ex";
 }
 
+const char First[] = "FWS-first-part";
+const char Second[] = "second";
+
+DWORD WINAPI WriteLaterAndFree(void* parameter) {
+  std::unique_ptr<TStream> kept(static_cast<TStream*>(parameter));
+  try {
+    kept->WriteBuffer(First, sizeof First - 1);
+    kept->WriteBuffer(Second, sizeof Second - 1);
+  } catch (...) {
+    return 1;
+  }
+  return 0;  // freeing `kept` here, off the GUI thread, ends the delivery
+}
+
+// A bind on the GUI thread whose handler keeps the stream and writes it later from a thread of
+// its own: each write is one notification, and freeing the stream ends the data, while the
+// stand-in waits pumping.
+TEST_F(StandinIntegration, GuiThreadBindIsFinishedByAWriterOnAnotherThread) {
+  HANDLE writer = nullptr;
+  control_->onLoadEx = [&](const std::wstring&, TStream* stream, bool& handled) {
+    handled = true;
+    writer = ::CreateThread(nullptr, 0, &WriteLaterAndFree, stream, 0, nullptr);
+  };
+  std::string bytes;
+  auto report = Bind(STANDIN_ON_CALLER, VirtualURL(L"files/later.swf"), bytes);
+  ASSERT_NE(writer, nullptr);
+  EXPECT_EQ(::WaitForSingleObject(writer, 10000), WAIT_OBJECT_0);
+  DWORD exitCode = 1;
+  ::GetExitCodeThread(writer, &exitCode);
+  ::CloseHandle(writer);
+  EXPECT_EQ(exitCode, 0u);
+  EXPECT_EQ(report["thread"], "caller");
+  EXPECT_EQ(report["hr"], Hex(MkSAsynchronous));
+  EXPECT_EQ(report["sequence"], std::string(FullSequence) + std::to_string(sizeof First - 1) +
+                                    "),OnDataAvailable(5:" + std::to_string(sizeof Second - 1) +
+                                    "),OnStopBinding(0x00000000)");
+  EXPECT_EQ(bytes, std::string(First) + Second);
+}
+
 // The movie a control loads from a stream is claimed by the runtime's bind of its virtual path,
 // and delivered in one notification; a URL without the marker goes to the global handler.
 TEST_F(StandinIntegration, MovieFromStreamAndGlobalHandlerReachTheStandinsCallback) {
