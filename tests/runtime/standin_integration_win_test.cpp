@@ -354,7 +354,7 @@ TEST_F(StandinIntegration, UnansweredVirtualNamesFallBackToTheControlsBase) {
 }
 
 // The stand-in's window classes are registered under private names and its windows find them;
-// its cursors come from its own resources, once per module and name.
+// its cursors come from its own resources, once per module and name, and so do its menus.
 TEST_F(StandinIntegration, WindowClassesAreRenamedAndCursorsComeFromTheModule) {
   TScopedBSTR report;
   ASSERT_EQ(surface_->RegisterWindowClass(STANDIN_ON_CALLER, L"StandInProbe", report.Out()), S_OK);
@@ -386,6 +386,18 @@ TEST_F(StandinIntegration, WindowClassesAreRenamedAndCursorsComeFromTheModule) {
       EXPECT_NE(cursor["width"], "0");
       EXPECT_NE(SavedCursors->FindCursor(module, key), nullptr) << "cached after the first load";
     }
+  }
+
+  for (const char* name : {static_cast<const char*>(nullptr), "FLASHMENU"}) {
+    SCOPED_TRACE(name ? name : "by id");
+    TScopedBSTR menuReport;
+    ASSERT_EQ(surface_->LoadMenuResource(STANDIN_ON_CALLER, STANDIN_MENU_CONTEXT, name,
+                                         menuReport.Out()),
+              S_OK);
+    auto menu = ParseReport(menuReport.Get());
+    EXPECT_EQ(menu["menu"], "1");
+    EXPECT_EQ(menu["item0"], "Flash");
+    EXPECT_EQ(menu["item0_items"], "6");
   }
 }
 
