@@ -40,7 +40,9 @@ start_display() {
   for n in $(seq 90 120); do
     [ -e "/tmp/.X${n}-lock" ] || [ -e "/tmp/.X11-unix/X${n}" ] || break
   done
-  Xvfb ":$n" -screen 0 1600x900x24 -nolisten tcp >/dev/null 2>&1 &
+  # Wine sees 1024 x 768 on Xvfb whatever its size (its RandR output reads as disconnected), so
+  # the X screen is made that size too: full screen then covers what a screenshot shows.
+  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
   xvfb_pid=$!
   export DISPLAY=":$n"
   export WINEPREFIX="$root/build/windows/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

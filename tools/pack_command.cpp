@@ -75,6 +75,19 @@ struct TOpenBook {
     return path;
   }
   bool Fetchable(std::int32_t number) const { return number > 0 && number < reader.EntryCount(); }
+  // Raises, with the reader's own message, for a line whose number names no entry.
+  void CheckFetchable(const TBundleIndexLine& line) const {
+    const std::int32_t number = BundleIndexNumber(line.value);
+    if (Fetchable(number)) return;
+    std::string reason = "Error index";
+    try {
+      TCountingStream sink;
+      reader.ReadEntry(number, sink);
+    } catch (const std::exception& e) {
+      reason = e.what();
+    }
+    throw Error("Index line \"" + line.name + "=" + line.value + "\" names no entry: " + reason);
+  }
 
   // The index lines a lookup by name can reach: the first of each name.
   std::vector<TBundleIndexLine> Reachable() const {
@@ -203,22 +216,26 @@ int Extract(const std::vector<std::string>& args, std::ostream& out) {
       bool found = false;
       for (const TBundleIndexLine& line : reachable) {
         if (SameBundleName(line.name, name)) {
-          chosen.push_back(line);
-          found = true;
+          // A value that reads as 0 marks the name absent.
+          found = BundleIndexNumber(line.value) != 0;
+          if (found) chosen.push_back(line);
           break;
         }
       }
       if (!found) throw Error("No entry named \"" + name + "\"");
     }
   }
+  // Lines whose value reads as 0 name nothing, as for the player: all of them are left out.
+  if (names.empty()) {
+    std::erase_if(chosen,
+                  [](const TBundleIndexLine& line) { return BundleIndexNumber(line.value) == 0; });
+  }
   // Every name is checked before anything is written, so a hostile index writes nothing.
   for (const TBundleIndexLine& line : chosen) {
     if (!IsSafeEntryPath(line.name)) {
       throw Error("Refusing to extract \"" + line.name + "\": the name leaves the output folder");
     }
-    if (!book.Fetchable(BundleIndexNumber(line.value))) {
-      throw Error("Index line \"" + line.name + "=" + line.value + "\" names no entry");
-    }
+    book.CheckFetchable(line);
   }
   namespace fs = std::filesystem;
   for (const TBundleIndexLine& line : chosen) {
@@ -234,11 +251,15 @@ int Extract(const std::vector<std::string>& args, std::ostream& out) {
 int Verify(const std::vector<std::string>& args, std::ostream& out) {
   const TOpenBook book(OneBookArgument(args));
   std::set<std::int32_t> named;
+  std::size_t absent = 0;
   for (const TBundleIndexLine& line : book.lines) {
     const std::int32_t number = BundleIndexNumber(line.value);
-    if (!book.Fetchable(number)) {
-      throw Error("Index line \"" + line.name + "=" + line.value + "\" names no entry");
+    // A value that reads as 0 (0, empty, no number) marks the name absent, as lookups read it.
+    if (number == 0) {
+      ++absent;
+      continue;
     }
+    book.CheckFetchable(line);
     named.insert(number);
   }
   // Reading every entry proves that each one lies inside the file.
@@ -248,6 +269,7 @@ int Verify(const std::vector<std::string>& args, std::ostream& out) {
       << (book.reader.DigestFlag() != 0 ? "digest verified" : "no digest");
   const std::size_t unnamed = static_cast<std::size_t>(book.reader.EntryCount() - 1) - named.size();
   if (unnamed > 0) out << ", " << unnamed << " entries not in the index";
+  if (absent > 0) out << ", " << absent << " index lines naming no entry (value 0)";
   out << "\n";
   return kPackOk;
 }

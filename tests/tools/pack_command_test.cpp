@@ -125,9 +125,9 @@ TEST_F(PackCommand, VerifyReportsWhatIsWrongWithABook) {
       {"bad digest", badDigest, "Content Valid failed!"},
       {"no entries", kImage + SectionBytes({}, 0), "holds no entries"},
       {"index past the entries", kImage + SectionBytes({"a=1\r\nb=2\r\n", "abc"}, 0),
-       "Index line \"b=2\" names no entry"},
-      {"index line that is no number", kImage + SectionBytes({"a=x\r\n", "abc"}, 0),
-       "Index line \"a=x\" names no entry"},
+       "Index line \"b=2\" names no entry: Error index (ExeExt, line 308)"},
+      {"index line with a negative number", kImage + SectionBytes({"a=1\r\nb=-3\r\n", "abc"}, 0),
+       "Index line \"b=-3\" names no entry: Error index"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -139,6 +139,22 @@ TEST_F(PackCommand, VerifyReportsWhatIsWrongWithABook) {
   const TResult missing = RunTool({"verify", PathOf("missing.exe")});
   EXPECT_EQ(missing.code, 1);
   EXPECT_NE(missing.err.find("Cannot open file"), std::string::npos);
+}
+
+// A value that reads as 0 marks a name absent, as the player reads the index: such lines are no
+// damage, and extracting everything leaves them out.
+TEST_F(PackCommand, IndexLinesNamingNoEntryAreAbsentNames) {
+  const std::string book = MakeBook("absent.exe", {"x=0\r\na=1\r\ny=\r\nz=abc\r\n", "abc"});
+  const TResult verify = RunTool({"verify", book});
+  EXPECT_EQ(verify.code, 0) << verify.err;
+  EXPECT_NE(verify.out.find("3 index lines naming no entry"), std::string::npos) << verify.out;
+  const TResult extract = RunTool({"extract", book, "-o", PathOf("out")});
+  ASSERT_EQ(extract.code, 0) << extract.err;
+  EXPECT_EQ(ReadFileBytes(PathOf("out/a")), "abc");
+  EXPECT_EQ(std::distance(fs::directory_iterator(PathOf("out")), fs::directory_iterator()), 1);
+  const TResult named = RunTool({"extract", book, "-o", PathOf("out2"), "X"});
+  EXPECT_EQ(named.code, 1);
+  EXPECT_NE(named.err.find("No entry named \"X\""), std::string::npos) << named.err;
 }
 
 TEST_F(PackCommand, InfoDescribesTheBundle) {
