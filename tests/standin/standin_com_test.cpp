@@ -372,6 +372,20 @@ TEST_F(StandInTest, VersionResourceSaysTenPointThree) {
   EXPECT_EQ(info->dwProductVersionLS, 0x00B7000Bu);  // 10.3.183.11
 }
 
+// A mapped copy and a system-loaded one must behave alike: the host's loader runs no TLS
+// callbacks, so the module carries none.
+TEST_F(StandInTest, ModuleCarriesNoTlsDirectory) {
+  HMODULE module = LoadLibraryExW(OcxPath().c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+  ASSERT_NE(module, nullptr);
+  const auto* base = reinterpret_cast<const BYTE*>(module);
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& tls = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_TLS];
+  EXPECT_EQ(tls.VirtualAddress, 0u);
+  EXPECT_EQ(tls.Size, 0u);
+  FreeLibrary(module);
+}
+
 TEST_F(StandInTest, InPlaceActivationMakesAChildWindowInTheSitesWindow) {
   ASSERT_EQ(object_->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site_.get(), 0, window_,
                             &site_->rect),
