@@ -18,6 +18,8 @@ namespace {
 
 using testing::ElementsAre;
 using testing::IsEmpty;
+using testing_support::Bind;
+using testing_support::ExpectNoLiveContentObjects;
 using testing_support::Narrow;
 using testing_support::RunWorkerWhilePumping;
 using testing_support::TRecordingCallback;
@@ -32,20 +34,6 @@ const std::string Header = "OnResponse 200 HTTP/1.1 200 OK\r\nContent-Length: -1
 
 std::wstring ForwardSlashURL(int number, const std::wstring& name) {
   return L"file:///Z:/FromMemory/" + Marker + L"/" + std::to_wstring(number) + L"/" + name;
-}
-
-// A bind as the runtime makes it: its own callback registered in a real bind context, a moniker
-// from CreateContentMoniker (what the intercepted CreateURLMoniker returns), BindToStorage.
-HRESULT Bind(const std::wstring& url, TRecordingCallback* callback) {
-  ComPtr<IBindCtx> context;
-  EXPECT_EQ(::CreateBindCtx(0, &context), S_OK);
-  ComPtr<IBindStatusCallback> previous;
-  EXPECT_EQ(::RegisterBindStatusCallback(context.Get(), callback, &previous, 0), S_OK);
-  ComPtr<IMoniker> moniker;
-  EXPECT_EQ(CreateContentMoniker(nullptr, url.c_str(), &moniker), S_OK);
-  ComPtr<IStream> stream;
-  return moniker->BindToStorage(context.Get(), nullptr, IID_IStream,
-                                reinterpret_cast<void**>(stream.GetAddressOf()));
 }
 
 void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
@@ -67,13 +55,7 @@ struct ManagerFixture : testing::Test {
     control.Reset();
     std::error_code ignored;
     std::filesystem::remove_all(directory, ignored);
-    EXPECT_EQ(TContentProvider::Live(), 0);
-    EXPECT_EQ(TContentProviderStream::Live(), 0);
-    EXPECT_EQ(TSynchronizedStreamWrapper::Live(), 0);
-    EXPECT_EQ(TMyMoniker::Live(), 0);
-    EXPECT_EQ(TMyBindStatusCallback::Live(), 0);
-    EXPECT_EQ(TRecordingCallback::Live(), 0);
-    EXPECT_EQ(TRecordingControl::Live(), 0);
+    ExpectNoLiveContentObjects();
   }
   std::wstring BaseURL() const { return L"file:///" + directory.generic_wstring(); }
 

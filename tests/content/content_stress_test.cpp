@@ -15,6 +15,8 @@
 namespace pageturn {
 namespace {
 
+using testing_support::Bind;
+using testing_support::ExpectNoLiveContentObjects;
 using testing_support::Narrow;
 using testing_support::RunWorkerWhilePumping;
 using testing_support::TRecordingCallback;
@@ -34,18 +36,6 @@ std::string ContentFor(const std::string& name) {
 std::wstring VirtualURL(int number, const std::string& name) {
   return L"file:///Z:/FromMemory/" + std::wstring(MemoryMarker) + L"/" + std::to_wstring(number) +
          L"/" + std::wstring(name.begin(), name.end());
-}
-
-HRESULT Bind(const std::wstring& url, TRecordingCallback* callback) {
-  ComPtr<IBindCtx> context;
-  if (FAILED(::CreateBindCtx(0, &context))) return E_UNEXPECTED;
-  ComPtr<IBindStatusCallback> previous;
-  ::RegisterBindStatusCallback(context.Get(), callback, &previous, 0);
-  ComPtr<IMoniker> moniker;
-  CreateContentMoniker(nullptr, url.c_str(), &moniker);
-  ComPtr<IStream> stream;
-  return moniker->BindToStorage(context.Get(), nullptr, IID_IStream,
-                                reinterpret_cast<void**>(stream.GetAddressOf()));
 }
 
 struct TBindResult {
@@ -148,13 +138,7 @@ TEST(ContentStress, EightThreadsBindingTwoHundredNamesEach) {
   delete ContentManager;
   ContentManager = nullptr;
   control.Reset();
-  EXPECT_EQ(TContentProvider::Live(), 0);
-  EXPECT_EQ(TContentProviderStream::Live(), 0);
-  EXPECT_EQ(TSynchronizedStreamWrapper::Live(), 0);
-  EXPECT_EQ(TMyMoniker::Live(), 0);
-  EXPECT_EQ(TMyBindStatusCallback::Live(), 0);
-  EXPECT_EQ(TRecordingCallback::Live(), 0);
-  EXPECT_EQ(TRecordingControl::Live(), 0);
+  ExpectNoLiveContentObjects();
 }
 
 }  // namespace

@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <exception>
 
+#include "content/content_manager.h"
+#include "content/my_moniker.h"
+#include "content/synchronized_stream.h"
 #include "core/text.h"
 
 namespace pageturn::testing_support {
@@ -249,6 +252,29 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
     PumpPending();
   }
   return true;
+}
+
+HRESULT Bind(const std::wstring& url, IBindStatusCallback* callback) {
+  ComPtr<IBindCtx> context;
+  EXPECT_EQ(::CreateBindCtx(0, &context), S_OK);
+  ComPtr<IBindStatusCallback> previous;
+  EXPECT_EQ(::RegisterBindStatusCallback(context.Get(), callback, &previous, 0), S_OK);
+  ComPtr<IMoniker> moniker;
+  EXPECT_EQ(CreateContentMoniker(nullptr, url.c_str(), &moniker), S_OK);
+  if (!moniker) return E_UNEXPECTED;
+  ComPtr<IStream> stream;
+  return moniker->BindToStorage(context.Get(), nullptr, IID_IStream,
+                                reinterpret_cast<void**>(stream.GetAddressOf()));
+}
+
+void ExpectNoLiveContentObjects() {
+  EXPECT_EQ(TContentProvider::Live(), 0);
+  EXPECT_EQ(TContentProviderStream::Live(), 0);
+  EXPECT_EQ(TSynchronizedStreamWrapper::Live(), 0);
+  EXPECT_EQ(TMyMoniker::Live(), 0);
+  EXPECT_EQ(TMyBindStatusCallback::Live(), 0);
+  EXPECT_EQ(TRecordingCallback::Live(), 0);
+  EXPECT_EQ(TRecordingControl::Live(), 0);
 }
 
 }  // namespace pageturn::testing_support

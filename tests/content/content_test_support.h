@@ -129,6 +129,13 @@ class TRecordingControl final : public IFlashPlayerControlBase,
 // reported as failures.
 void RunWorkerWhilePumping(const std::function<void()>& body, DWORD timeoutMs = 20000);
 
+// A bind as the runtime makes it: its own callback registered in a real bind context, a moniker
+// from CreateContentMoniker (what the intercepted CreateURLMoniker returns), BindToStorage.
+HRESULT Bind(const std::wstring& url, IBindStatusCallback* callback);
+
+// Every object of the content layer and of the recording doubles is gone.
+void ExpectNoLiveContentObjects();
+
 // Pumps this thread's messages until `done` holds or the time is up; true when done.
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);
 
