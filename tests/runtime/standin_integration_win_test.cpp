@@ -21,6 +21,7 @@
 #include "core/text.h"
 #include "runtime/code_provider.h"
 #include "runtime/flash_control_unit.h"
+#include "tests/runtime/standin_runtime.h"
 #include "runtime/interception.h"
 #include "standin/standin_test_surface.h"
 
@@ -73,11 +74,7 @@ class TScopedBSTR {
 class StandinIntegration : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    FlashControlUnitStartup();
-    TFileStream file(STANDIN_FLASH_PATH, TFileStream::Mode::OpenReadShareAll);
-    TMemoryStream image;
-    image.CopyFrom(file, 0);
-    LoadRuntimeFromStream(&image);
+    StartControlUnitWithStandInRuntime();
     ASSERT_NE(CodeProvider, nullptr);
     ASSERT_NE(CodeProvider->Loader, nullptr);
     const auto getSurface = reinterpret_cast<StandInGetTestSurfaceProc>(

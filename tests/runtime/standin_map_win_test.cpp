@@ -9,19 +9,14 @@
 #include "core/com.h"
 #include "runtime/code_provider.h"
 #include "runtime/flash_control_unit.h"
+#include "tests/runtime/standin_runtime.h"
 
 namespace pageturn::test {
 namespace {
 
 TEST(StandinRuntime, MapsAndMakesAFlashObject) {
   ASSERT_TRUE(SUCCEEDED(::OleInitialize(nullptr)));
-  FlashControlUnitStartup();
-  {
-    TFileStream file(STANDIN_FLASH_PATH, TFileStream::Mode::OpenReadShareAll);
-    TMemoryStream image;
-    image.CopyFrom(file, 0);
-    LoadRuntimeFromStream(&image);
-  }
+  StartControlUnitWithStandInRuntime();
   ASSERT_NE(CodeProvider, nullptr);
   ASSERT_NE(CodeProvider->GetClassObjectProc, nullptr);
   EXPECT_GE(CodeProvider->RuntimeVersion, 0x09001C00u) << "new enough for AllowFullscreen";
