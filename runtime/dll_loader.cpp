@@ -37,12 +37,14 @@ struct TBlockGuard {
 
 TDLLLoader::TDLLLoader(TModuleSystem& system) : system_(system) {}
 
-TDLLLoader::~TDLLLoader() {
+TDLLLoader::~TDLLLoader() { Unload(); }
+
+void TDLLLoader::Unload() {
   importedFunctions_.reset();
   if (handle_ == nullptr) return;
   if (entryPoint_ != 0) system_.CallEntryPoint(handle_ + entryPoint_, handle_, DllProcessDetach);
   FreeDependencies();
-  system_.ReleaseImage(handle_);
+  system_.ReleaseImage(std::exchange(handle_, nullptr));
 }
 
 void TDLLLoader::FreeDependencies() {

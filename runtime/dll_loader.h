@@ -61,6 +61,10 @@ class TDLLLoader {
   TDLLLoader() : TDLLLoader(Win32ModuleSystem()) {}
 #endif
   virtual ~TDLLLoader();
+  // Detaches the module (its entry point with DLL_PROCESS_DETACH), frees its dependencies and
+  // releases its image; nothing when not loaded. Call it before a derived loader goes away
+  // when the module's detach may still ask the loader for replacements.
+  void Unload();
   TDLLLoader(const TDLLLoader&) = delete;
   TDLLLoader& operator=(const TDLLLoader&) = delete;
 
