@@ -6,6 +6,7 @@
 
 #include "core/error.h"
 #include "core/text.h"
+#include "content/urlmon_bindings.h"
 
 namespace pageturn {
 
@@ -31,7 +32,7 @@ class TScopedBSTR {
 HRESULT BindRealURL(const std::wstring& url, IBindCtx* bindContext, IMoniker* toLeft, REFIID iid,
                     void** object) {
   ComPtr<IMoniker> moniker;
-  if (FAILED(::CreateURLMoniker(nullptr, url.c_str(), &moniker)) || !moniker) return E_FAIL;
+  if (FAILED(BoundCreateURLMoniker(nullptr, url.c_str(), &moniker)) || !moniker) return E_FAIL;
   return moniker->BindToStorage(bindContext, toLeft, iid, object);
 }
 

@@ -4,6 +4,7 @@
 
 #include "content/content_manager.h"
 #include "content/my_moniker.h"
+#include "content/urlmon_bindings.h"
 
 namespace pageturn {
 
@@ -20,7 +21,7 @@ HANDLE SystemOpenFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
 TStream* NoFakeHandleStream(HANDLE) { return nullptr; }
 bool NoFakeHandle(HANDLE) { return false; }
 HRESULT SystemURLMoniker(IMoniker* context, LPCWSTR url, IMoniker** result) {
-  return ::CreateURLMoniker(context, url, result);
+  return BoundCreateURLMoniker(context, url, result);
 }
 
 // The same operations on the process's content manager.

@@ -9,9 +9,6 @@
 
 namespace pageturn {
 
-TCreateURLMonikerProc SystemCreateURLMoniker = nullptr;
-TRegisterBindStatusCallbackProc SystemRegisterBindStatusCallback = nullptr;
-
 namespace {
 
 HMODULE Urlmon = nullptr;

@@ -13,6 +13,7 @@
 
 #include "content/content_manager.h"
 #include "content/my_moniker.h"
+#include "content/urlmon_bindings.h"
 
 using namespace pageturn;
 
@@ -112,6 +113,8 @@ HRESULT Bind(const std::wstring& url, IBindStatusCallback* callback) {
 
 int main() {
   ::OleInitialize(nullptr);
+  SystemCreateURLMoniker = &::CreateURLMoniker;  // bound by the control unit in the program
+  SystemRegisterBindStatusCallback = &::RegisterBindStatusCallback;
   ContentManager = new TContentManager;
   TBenchControl control;
   constexpr int Rounds = 5;

@@ -6,9 +6,12 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "content/maps.h"
 #include "content/my_moniker.h"
+#include "content/urlmon_bindings.h"
 #include "content_test_support.h"
 #include "core/error.h"
 #include "core/text.h"
@@ -214,6 +217,44 @@ TEST_F(ManagerFixture, URLsWithoutAVirtualNameGoToTheGlobalHandlerThenToARealMon
   auto real = TRecordingCallback::Create(false);
   EXPECT_EQ(Bind(BaseURL() + L"/real.txt", real.Get()), MK_S_ASYNCHRONOUS);
   EXPECT_EQ(real->Data(), "real bytes");
+}
+
+// The layer's own URL monikers and callback registrations go through the functions that the
+// control unit binds by name: recorded here on their way to the system's, and refused unbound.
+std::vector<std::string> urlmonCalls;
+TCreateURLMonikerProc systemCreate;
+TRegisterBindStatusCallbackProc systemRegister;
+HRESULT WINAPI RecordedCreateURLMoniker(IMoniker* context, LPCWSTR url, IMoniker** result) {
+  urlmonCalls.push_back("CreateURLMoniker " + Narrow(url));
+  return systemCreate(context, url, result);
+}
+HRESULT WINAPI RecordedRegisterBindStatusCallback(IBindCtx* context, IBindStatusCallback* callback,
+                                                  IBindStatusCallback** previous, DWORD reserved) {
+  urlmonCalls.push_back("RegisterBindStatusCallback");
+  return systemRegister(context, callback, previous, reserved);
+}
+
+TEST_F(ManagerFixture, URLMonikersAndCallbacksGoThroughTheBoundUrlmonFunctions) {
+  WriteFile(directory / "real.txt", "real bytes");
+  const std::wstring url = BaseURL() + L"/real.txt";
+  systemCreate = std::exchange(SystemCreateURLMoniker, &RecordedCreateURLMoniker);
+  systemRegister = std::exchange(SystemRegisterBindStatusCallback, &RecordedRegisterBindStatusCallback);
+  urlmonCalls.clear();
+  auto real = TRecordingCallback::Create(false);
+  EXPECT_EQ(Bind(url, real.Get()), MK_S_ASYNCHRONOUS);
+  EXPECT_EQ(real->Data(), "real bytes");
+  const std::string create = "CreateURLMoniker " + Narrow(url);
+  EXPECT_THAT(urlmonCalls, ElementsAre(create,                          // the moniker's own
+                                       "RegisterBindStatusCallback",    // its callback, at the bind
+                                       create));                        // the fallback moniker
+
+  SystemCreateURLMoniker = nullptr;
+  SystemRegisterBindStatusCallback = nullptr;
+  auto unbound = TRecordingCallback::Create(false);
+  EXPECT_EQ(Bind(url, unbound.Get()), MK_E_NOSTORAGE) << "no real moniker without the binding";
+  EXPECT_EQ(unbound->Data(), "");
+  SystemCreateURLMoniker = systemCreate;
+  SystemRegisterBindStatusCallback = systemRegister;
 }
 
 TEST_F(ManagerFixture, AVirtualNameOfAnUnknownControlFails) {

@@ -6,6 +6,7 @@
 #include "content/content_manager.h"
 #include "content/my_moniker.h"
 #include "content/synchronized_stream.h"
+#include "content/urlmon_bindings.h"
 #include "core/text.h"
 
 namespace pageturn::testing_support {
@@ -15,6 +16,14 @@ namespace {
 }  // namespace
 
 std::string Narrow(const std::wstring& text) { return WideToUtf8(text); }
+
+void BindUrlmon() {
+  const HMODULE urlmon = ::LoadLibraryA("urlmon.dll");
+  SystemCreateURLMoniker = reinterpret_cast<TCreateURLMonikerProc>(
+      reinterpret_cast<void*>(::GetProcAddress(urlmon, "CreateURLMoniker")));
+  SystemRegisterBindStatusCallback = reinterpret_cast<TRegisterBindStatusCallbackProc>(
+      reinterpret_cast<void*>(::GetProcAddress(urlmon, "RegisterBindStatusCallback")));
+}
 
 // ---- TRecordingCallback ----
 

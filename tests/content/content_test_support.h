@@ -140,9 +140,15 @@ void ExpectNoLiveContentObjects();
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);
 
 // COM on the test's main thread, once for the whole binary.
+// Binds urlmon by name, as the control unit's start-up does (the content tests start none).
+void BindUrlmon();
+
 class ComEnvironment : public ::testing::Environment {
  public:
-  void SetUp() override { ASSERT_TRUE(SUCCEEDED(::OleInitialize(nullptr))); }
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(::OleInitialize(nullptr)));
+    BindUrlmon();
+  }
   void TearDown() override { ::OleUninitialize(); }
 };
 
