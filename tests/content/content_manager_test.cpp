@@ -311,7 +311,7 @@ TEST_F(ManagerFixture, AVirtualFileOpensAsAFakeHandleOverTheControlsStream) {
   const HANDLE handle = Open(L"Z:\\FromMemory\\" + Marker + L"\\3\\/files/book.bin");
   ASSERT_NE(handle, INVALID_HANDLE_VALUE);
   EXPECT_THAT(control->Calls(), ElementsAre("LoadAsync /files/book.bin"));  // name as parsed
-  TStream* stream = ContentManager->FindFakeHandleStream(handle);
+  TStream* stream = ContentManager->FindFakeHandleStream(handle).get();
   ASSERT_EQ(stream, given);
   char buffer[16];
   EXPECT_EQ(stream->Read(buffer, sizeof buffer), 10u);  // from the first byte
