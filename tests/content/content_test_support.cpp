@@ -69,8 +69,8 @@ HRESULT TRecordingCallback::OnStopBinding(HRESULT result, LPCWSTR error) {
 }
 
 HRESULT TRecordingCallback::GetBindInfo(DWORD* flags, BINDINFO* info) {
-  // A synchronous bind, so that real monikers finish within BindToStorage.
-  *flags = BINDF_GETNEWESTVERSION | BINDF_NOWRITECACHE;
+  // A synchronous bind, so that real monikers finish within BindToStorage, unless asked.
+  *flags = BINDF_GETNEWESTVERSION | BINDF_NOWRITECACHE | (asynchronous ? BINDF_ASYNCHRONOUS : 0);
   const ULONG size = info->cbSize;
   ZeroMemory(info, size);
   info->cbSize = size;

@@ -63,6 +63,7 @@ class TRecordingCallback final : public IBindStatusCallback,
   std::vector<DWORD> DataThreads();
   DWORD StopThread();
   HRESULT dataResult = S_OK;  // what OnDataAvailable answers
+  bool asynchronous = false;  // asks real monikers for an asynchronous bind
 
  private:
   explicit TRecordingCallback(bool withHttpNegotiate) : negotiate_(withHttpNegotiate) {}
