@@ -9,6 +9,7 @@
 
 #include "content/content_manager.h"
 #include "core/error.h"
+#include "core/text.h"
 #include "core/win32.h"
 #include "runtime/code_provider.h"
 
@@ -1176,7 +1177,7 @@ HRESULT TFlashPlayerControl::AmbientProperty(DISPID id, VARIANT* result) {
       SetI4Result(result, Color());
       return S_OK;
     case DISPID_AMBIENT_DISPLAYNAME: {
-      const std::wstring name(Name().begin(), Name().end());
+      const std::wstring name = SystemToWide(Name());
       BSTR text = ::SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
       if (!text) return E_OUTOFMEMORY;
       result->vt = VT_BSTR;
@@ -1221,7 +1222,7 @@ HRESULT TFlashPlayerControl::AmbientProperty(DISPID id, VARIANT* result) {
 }
 
 HRESULT TFlashPlayerControl::CreateFontDispatch(const TFont& font, IDispatch** dispatch) {
-  const std::wstring name(font.Name.begin(), font.Name.end());
+  const std::wstring name = SystemToWide(font.Name);
   FONTDESC description = {};
   description.cbSizeofstruct = sizeof description;
   description.lpstrName = const_cast<LPOLESTR>(name.c_str());
