@@ -197,3 +197,31 @@ TEST_F(Routing, ParentNotificationsReachTheObject) {
 
 }  // namespace
 }  // namespace pageturn::test
+
+namespace pageturn::test {
+namespace {
+
+// The framework's own senders: the keyboard focus UI-activates the control, and a dialog key
+// taken from the queue goes through the form to the object's accelerators.
+TEST_F(Routing, FocusAndDialogKeysComeFromTheFramework) {
+  script.accelerator = VK_TAB;
+  script.translatesAccelerators = false;
+  Prepare(false, false, false);
+  ::SetFocus(control->Handle());
+  EXPECT_EQ(form->ActiveOleControl, control.get());
+  EXPECT_NE(Join(log).find("DoVerb(-4)"), std::string::npos) << Join(log);
+
+  TApplication application;
+  log.clear();
+  ::PostMessageA(control->Handle(), WM_KEYDOWN, VK_TAB, 0);
+  application.ProcessMessages();
+  // Whatever else the queue held (a pointer move of the display) reached the object's window.
+  std::vector<std::string> calls;
+  for (const std::string& entry : log)
+    if (entry.rfind("wnd:", 0) != 0) calls.push_back(entry);
+  EXPECT_EQ(Join(calls),
+            "TranslateAccelerator(100,9,115de1f1,115de1f1),GetControlInfo(16),OnMnemonic(9)");
+}
+
+}  // namespace
+}  // namespace pageturn::test
