@@ -18,13 +18,18 @@ std::string ClassOf(HWND window) {
   return name;
 }
 
-// The colour the screen shows at a point of a window's client area.
-COLORREF ScreenPixel(HWND window, int x, int y) {
+// The colour the screen shows at a point of a window's client area, once the display has
+// caught up with the paint (or what it shows after five seconds).
+COLORREF ScreenPixel(HWND window, int x, int y, COLORREF expected) {
   POINT at = {x, y};
   ::ClientToScreen(window, &at);
-  const HDC screen = ::GetDC(nullptr);
-  const COLORREF pixel = ::GetPixel(screen, at.x, at.y);
-  ::ReleaseDC(nullptr, screen);
+  COLORREF pixel = CLR_INVALID;
+  PumpMessagesUntil([&] {
+    const HDC screen = ::GetDC(nullptr);
+    pixel = ::GetPixel(screen, at.x, at.y);
+    ::ReleaseDC(nullptr, screen);
+    return pixel == expected;
+  }, 5000);
   return pixel;
 }
 
@@ -73,7 +78,8 @@ TEST_F(FlashControl, WithoutAnObjectItIsAPlainWindowPaintedInTheWindowColour) {
   EXPECT_EQ(ClassOf(control->Handle()), "TFlashPlayerControl");
   ::UpdateWindow(form->Handle());
   ::RedrawWindow(control->Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
-  EXPECT_EQ(ScreenPixel(control->Handle(), 150, 100), ::GetSysColor(COLOR_WINDOW));
+  EXPECT_EQ(ScreenPixel(control->Handle(), 150, 100, ::GetSysColor(COLOR_WINDOW)),
+            ::GetSysColor(COLOR_WINDOW));
   EXPECT_EQ(control->Perform(CM_DIALOGKEY, VK_TAB, 0), 0);
   EXPECT_EQ(control->Movie(), L"");
   control->SetMovie(L"cached.swf");
@@ -102,7 +108,7 @@ TEST_F(FlashControl, ActivationMakesTheObjectsWindowTheControlsWindow) {
   EXPECT_TRUE(fake->Called("wnd:0x0201"));
   // What the object paints is on the screen where the control is.
   ::RedrawWindow(control->Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
-  EXPECT_EQ(ScreenPixel(form->Handle(), 160, 120), RGB(0x12, 0x34, 0x56));
+  EXPECT_EQ(ScreenPixel(form->Handle(), 160, 120, RGB(0x12, 0x34, 0x56)), RGB(0x12, 0x34, 0x56));
 }
 
 TEST_F(FlashControl, ActivationFailuresRaiseAndLeaveAUsablePlainWindow) {
