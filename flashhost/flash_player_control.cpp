@@ -72,7 +72,8 @@ class TBStrResult {
 WordBool Normalised(WordBool value) { return value ? -1 : 0; }
 
 // An argument of an event by its slot: the runtime passes them in reverse declaration order.
-// A slot the runtime did not send reads as empty or 0.
+// A slot the runtime did not send reads as empty or 0; an integer is the 32-bit payload of
+// whatever variant came.
 const VARIANT* Argument(const DISPPARAMS* params, UINT slot) {
   if (!params || !params->rgvarg || slot >= params->cArgs) return nullptr;
   return &params->rgvarg[slot];
@@ -81,9 +82,12 @@ int IntegerArgument(const DISPPARAMS* params, UINT slot) {
   const VARIANT* v = Argument(params, slot);
   return v ? static_cast<int>(v->lVal) : 0;
 }
+// Only a string variant is read as one: any other payload taken for a BSTR would be a wild
+// pointer.
 std::wstring StringArgument(const DISPPARAMS* params, UINT slot) {
   const VARIANT* v = Argument(params, slot);
-  return v && v->bstrVal ? std::wstring(v->bstrVal) : std::wstring();  // up to the first NUL
+  if (!v || v->vt != VT_BSTR || !v->bstrVal) return std::wstring();
+  return std::wstring(v->bstrVal);  // up to the first NUL
 }
 
 void SetBoolResult(VARIANT* result, bool value) {
