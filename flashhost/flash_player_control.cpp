@@ -1252,11 +1252,13 @@ HRESULT STDMETHODCALLTYPE TFlashPlayerControl::GetContainer(IOleContainer** cont
   if (container) *container = nullptr;
   return E_NOINTERFACE;
 }
+// An object without a window is reported by the window creation that asked it to activate.
 HRESULT STDMETHODCALLTYPE TFlashPlayerControl::ShowObject() {
-  return ComBoundary([&] {
+  Boundary(0, [&] {
     HookObjectWindow();
-    return S_OK;
+    return 0;
   });
+  return S_OK;
 }
 HRESULT STDMETHODCALLTYPE TFlashPlayerControl::OnShowWindow(BOOL) { return S_OK; }
 HRESULT STDMETHODCALLTYPE TFlashPlayerControl::RequestNewObjectLayout() {
