@@ -259,19 +259,24 @@ TEST(PlayerEndToEnd, ABookWithoutRuntimePlaysWithTheRegisteredOneMappedFromMemor
 
 // Books that cannot play say why, in the window and in the log, and still close cleanly.
 TEST(PlayerEndToEnd, ABookThatCannotPlaySaysWhyInTheWindow) {
+  enum Runtime { kNone, kStandIn, kRefusing };
   struct Case {
     const char* name;
-    bool withRuntime;
+    Runtime runtime;
     bool withMovie;
     const char* notice;
     const char* logLine;
   };
   const Case cases[] = {
-      {"no-runtime", false, true, "needs the Adobe Flash Player runtime",
+      {"no-runtime", kNone, true, "needs the Adobe Flash Player runtime",
        "No Flash runtime: none in the book, none installed"},
-      {"no-runtime-no-movie", false, false, "needs the Adobe Flash Player runtime",
+      {"no-runtime-no-movie", kNone, false, "needs the Adobe Flash Player runtime",
        "No Flash runtime: none in the book, none installed"},
-      {"no-movie", true, false, "it has no main movie (book.swf)", "book.swf not found in the book"},
+      {"no-movie", kStandIn, false, "it has no main movie (book.swf)",
+       "book.swf not found in the book"},
+      {"refusing-runtime", kRefusing, true,
+       "The Flash Player runtime could not be started: OLE control activation failed",
+       "Flash runtime failed to start: OLE control activation failed"},
   };
   const TRegisteredRuntime noneRegistered("");
   // All at once: each start costs a second or two.
@@ -279,7 +284,9 @@ TEST(PlayerEndToEnd, ABookThatCannotPlaySaysWhyInTheWindow) {
   for (const Case& c : cases) {
     std::vector<TBookEntry> entries = {{"ExeConfig.xml", ExeConfigXml(c.name, "1", "500", "300")}};
     if (c.withMovie) entries.push_back({"book.swf", Movie(LoadLevel("files/large/1.swf", 1))});
-    if (c.withRuntime) entries.push_back({"flash.ocx", StandInRuntime()});
+    if (c.runtime == kStandIn) entries.push_back({"flash.ocx", StandInRuntime()});
+    if (c.runtime == kRefusing)
+      entries.push_back({"flash.ocx", ReadFileBytes(LinuxToWine(REFUSING_RUNTIME_PATH))});
     processes.push_back(std::make_unique<TBookProcess>(
         MakeBook(std::string(c.name) + ".exe", entries), std::string("-d -F") + c.name + ".log"));
   }
