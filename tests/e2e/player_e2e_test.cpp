@@ -202,9 +202,12 @@ TEST(PlayerEndToEnd, PlaysTheMainMovieFromMemoryAndAnswersItsRequestsFromTheBund
       << "the movie's FSCommand did not make the window full screen";
   EXPECT_EQ(NoticeOf(process.Window()), "");
 
-  // The movie's window fills the main window, in its background colour.
-  ::Sleep(300);  // let the last paint land; the checks below look at what the screen shows
-  const TScreenShot shot = CaptureScreen(ClientOnScreen(process.Window()));
+  // The movie's window fills the main window, in its background colour (once painted).
+  TScreenShot shot;
+  WaitUntil(5000, [&] {
+    shot = CaptureScreen(ClientOnScreen(process.Window()));
+    return !shot.pixels.empty() && shot.At(shot.width - 2, shot.height - 2) == kBookBackground;
+  });
   ASSERT_EQ(shot.width, ::GetSystemMetrics(SM_CXSCREEN));
   EXPECT_TRUE(SavePng(shot, LinuxToWine(PAGETURN_E2E_BOOKS_DIR "/playing-book.png")));
   for (const auto& [fx, fy] : std::vector<std::pair<double, double>>{
@@ -302,16 +305,21 @@ TEST(PlayerEndToEnd, ABookThatCannotPlaySaysWhyInTheWindow) {
     EXPECT_NE(notice.find(c.notice), std::string::npos) << notice;
     EXPECT_EQ(process.Report().caption, c.name);
 
-    // Dark text on the window colour, in the middle of the client area.
-    ::Sleep(300);
-    const TScreenShot shot = CaptureScreen(ClientOnScreen(process.Window()));
+    // Text on the window colour, in the middle of the client area (once painted).
     const std::uint32_t window = ::GetSysColor(COLOR_WINDOW);
     const std::uint32_t windowRgb =
         (GetRValue(window) << 16) | (GetGValue(window) << 8) | GetBValue(window);
-    EXPECT_EQ(shot.At(2, 2), windowRgb);
+    TScreenShot shot;
     int ink = 0;
-    for (int y = shot.height / 3; y < 2 * shot.height / 3; ++y)
-      for (int x = 0; x < shot.width; ++x) ink += shot.At(x, y) != windowRgb;
+    WaitUntil(5000, [&] {
+      shot = CaptureScreen(ClientOnScreen(process.Window()));
+      ink = 0;
+      for (int y = shot.height / 3; y < 2 * shot.height / 3; ++y)
+        for (int x = 0; x < shot.width; ++x) ink += shot.At(x, y) != windowRgb;
+      return !shot.pixels.empty() && shot.At(2, 2) == windowRgb && ink > 50;
+    });
+    ASSERT_FALSE(shot.pixels.empty());
+    EXPECT_EQ(shot.At(2, 2), windowRgb);
     EXPECT_GT(ink, 50) << "no text in the middle of the window";
     if (i == 0) SavePng(shot, LinuxToWine(PAGETURN_E2E_BOOKS_DIR "/notice.png"));
     EXPECT_FALSE(HasLine(ReadLines(log), "To load url"));
