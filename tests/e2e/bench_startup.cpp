@@ -19,14 +19,9 @@
 #include <vector>
 
 #include "tests/e2e/book_harness.h"
-#include "tests/standin/swf_builder.h"
+#include "tests/e2e/test_movies.h"
 
 using namespace pageturn::e2e;
-using standin::testing::Bytes;
-using standin::testing::Cat;
-using standin::testing::GetUrl;
-using standin::testing::kStop;
-using standin::testing::SwfBuilder;
 
 namespace {
 
@@ -46,33 +41,18 @@ double Now() {
   return double(t.QuadPart) / double(frequency.QuadPart);
 }
 
-std::string Text(const Bytes& b) { return std::string(b.begin(), b.end()); }
-
-std::string Movie(const Bytes& actions, size_t fillerBytes = 0) {
-  SwfBuilder movie;
-  movie.FileAttributes().Background(0x30, 0x30, 0x60);
-  if (fillerBytes) {
-    // Page-sized content in a tag that players skip by its length.
-    Bytes filler(fillerBytes);
-    for (size_t i = 0; i < filler.size(); ++i) filler[i] = std::uint8_t(i * 2654435761u >> 24);
-    movie.Tag(1000, filler, true);
-  }
-  return Text(movie.DoAction(Cat({actions, kStop})).ShowFrame().End().Build(false));
-}
-
 std::string PageName(int n) { return "files/large/" + std::to_string(n) + ".swf"; }
 
 // Page n loads page n + 1 into its own level; the last one leaves full screen.
 std::string Page(int n) {
-  const Bytes next = n < kPages ? GetUrl(std::to_string(n + 1) + ".swf", "_level1")
-                                : GetUrl("FSCommand:fullscreen", "false");
-  return Movie(next, kPageBytes);
+  return Movie({n < kPages ? LoadLevel(std::to_string(n + 1) + ".swf", 1) : FullScreen("false")},
+               0x303060, kPageBytes);
 }
 
 std::vector<TBookEntry> BookEntries(bool withPages) {
   std::vector<TBookEntry> entries = {
       {"ExeConfig.xml", ExeConfigXml("Bench", "1", "640", "480")},
-      {"book.swf", Movie(Cat({GetUrl("FSCommand:fullscreen", "true"), GetUrl(PageName(1), "_level1")}))},
+      {"book.swf", Movie({FullScreen("true"), LoadLevel(PageName(1), 1)})},
       {"files/book.bin", std::string(64 * 1024, '\x5A')},
       {"flash.ocx", ReadFileBytes(LinuxToWine(STANDIN_FLASH_PATH))},
   };

@@ -11,19 +11,10 @@
 #include <vector>
 
 #include "tests/e2e/book_harness.h"
-#include "tests/standin/swf_builder.h"
+#include "tests/e2e/test_movies.h"
 
 namespace pageturn::e2e {
 namespace {
-
-using standin::testing::Bytes;
-using standin::testing::Cat;
-using standin::testing::GetUrl;
-using standin::testing::kStop;
-using standin::testing::PushInt;
-using standin::testing::PushString;
-using standin::testing::Record;
-using standin::testing::SwfBuilder;
 
 constexpr DWORD kPlayTimeoutMs = 20000;
 
@@ -34,33 +25,26 @@ constexpr const char* kProbeAnswer = "{7E19B0D4-C5A2-4F83-9D6E-0B4C8A2F1E65}";
 // Level 0's background fills the runtime's window.
 constexpr std::uint32_t kBookBackground = 0x209060;
 
-std::string Text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
-
-// One frame that runs `actions`, then stops.
-std::string Movie(const Bytes& actions, std::uint32_t background = 0x404040) {
-  return Text(SwfBuilder()
-                  .FileAttributes()
-                  .Background(std::uint8_t(background >> 16), std::uint8_t(background >> 8),
-                              std::uint8_t(background))
-                  .DoAction(Cat({actions, kStop}))
-                  .ShowFrame()
-                  .End()
-                  .Build(false));
-}
-
-Bytes LoadLevel(const std::string& url, int level) {
-  return GetUrl(url, "_level" + std::to_string(level));
-}
-Bytes FullScreen(const std::string& args) { return GetUrl("FSCommand:fullscreen", args); }
-
 // ExternalInterface.call(kProbeId) as compilers write it; its answer is made part of a name
 // that the movie then loads into a level: "files/" + answer + ".swf".
-Bytes LoadLevelNamedByTheProbeAnswer(int level) {
-  const Bytes getVariable = {0x1C}, getMember = {0x4E}, callMethod = {0x52}, stringAdd = {0x21};
-  return Cat({PushString("files/"), PushString(kProbeId), PushInt(1), PushString("flash"),
-              getVariable, PushString("external"), getMember, PushString("ExternalInterface"),
-              getMember, PushString("call"), callMethod, stringAdd, PushString(".swf"), stringAdd,
-              PushString("_level" + std::to_string(level)), Record(0x9A, {0x00})});
+swf::ActionList LoadLevelNamedByTheProbeAnswer(int level) {
+  const swf::ActionRecord getUrl2 = Op(swf::kActionGetUrl2);  // flags 0: target, then url
+  return {PushString("files/"),
+          PushString(kProbeId),
+          PushInteger(1),
+          PushString("flash"),
+          Op(swf::kActionGetVariable),
+          PushString("external"),
+          Op(swf::kActionGetMember),
+          PushString("ExternalInterface"),
+          Op(swf::kActionGetMember),
+          PushString("call"),
+          Op(swf::kActionCallMethod),
+          Op(swf::kActionStringAdd),
+          PushString(".swf"),
+          Op(swf::kActionStringAdd),
+          PushString("_level" + std::to_string(level)),
+          getUrl2};
 }
 
 std::string StandInRuntime() { return ReadFileBytes(LinuxToWine(STANDIN_FLASH_PATH)); }
@@ -127,24 +111,28 @@ void CloseAndExpectExit(TBookProcess& book) {
   EXPECT_EQ(code, 0u);
 }
 
+swf::ActionList MainMovieActions() {
+  swf::ActionList actions = {FullScreen("TRUE"), FullScreen("true"), FullScreen("true"),
+                             LoadLevel("files/large/1.swf", 1),
+                             LoadLevel("./files/thumb/3.jpg", 2), LoadLevel("a/./b.swf", 3)};
+  Append(actions, LoadLevelNamedByTheProbeAnswer(4));
+  actions.push_back(LoadLevel("http://book.invalid/extra.swf", 5));
+  return actions;
+}
+
 // The book that plays: its main movie goes full screen, loads pages by the URL road under names
 // the index holds, with "./" in front, with "./" inside, by the answer to the host probe, and by
 // a whole URL that only the bundle knows; the pages it gets ask for more in turn.
 std::vector<TBookEntry> PlayingBook(bool withRuntime) {
   std::vector<TBookEntry> entries = {
       {"ExeConfig.xml", ExeConfigXml("Plays", "1", "640", "480")},
-      {"book.swf",
-       Movie(Cat({FullScreen("TRUE"), FullScreen("true"), FullScreen("true"),
-                  LoadLevel("files/large/1.swf", 1), LoadLevel("./files/thumb/3.jpg", 2),
-                  LoadLevel("a/./b.swf", 3), LoadLevelNamedByTheProbeAnswer(4),
-                  LoadLevel("http://book.invalid/extra.swf", 5)}),
-             kBookBackground)},
-      {"files/large/1.swf", Movie(LoadLevel("2.swf", 6))},
+      {"book.swf", Movie(MainMovieActions(), kBookBackground)},
+      {"files/large/1.swf", Movie({LoadLevel("2.swf", 6)})},
       {"files/large/2.swf", Movie({})},
-      {"files/thumb/3.jpg", Movie(LoadLevel("3-next.swf", 7))},
+      {"files/thumb/3.jpg", Movie({LoadLevel("3-next.swf", 7)})},
       {"files/thumb/3-next.swf", Movie({})},
       {"a/b.swf", Movie({})},
-      {"http://book.invalid/extra.swf", Movie(LoadLevel("http://book.invalid/more.swf", 8))},
+      {"http://book.invalid/extra.swf", Movie({LoadLevel("http://book.invalid/more.swf", 8)})},
       {"http://book.invalid/more.swf", Movie({})},
   };
   if (withRuntime) entries.push_back({"flash.ocx", StandInRuntime()});
@@ -228,8 +216,8 @@ TEST(PlayerEndToEnd, FullScreenTwiceFromTheMovieThenBackRestoresThePlaceBeforeTh
   const std::string book = MakeBook(
       "fullscreen-back.exe",
       {{"ExeConfig.xml", ExeConfigXml("Back", "1", "640", "480")},
-       {"book.swf", Movie(Cat({FullScreen("true"), FullScreen("true"), FullScreen("false"),
-                               LoadLevel("files/large/1.swf", 1)}))},
+       {"book.swf", Movie({FullScreen("true"), FullScreen("true"), FullScreen("false"),
+                           LoadLevel("files/large/1.swf", 1)})},
        {"files/large/1.swf", Movie({})},
        {"flash.ocx", StandInRuntime()}});
   TBookProcess process(book, "-d -Fback.log");
@@ -286,7 +274,7 @@ TEST(PlayerEndToEnd, ABookThatCannotPlaySaysWhyInTheWindow) {
   std::vector<std::unique_ptr<TBookProcess>> processes;
   for (const Case& c : cases) {
     std::vector<TBookEntry> entries = {{"ExeConfig.xml", ExeConfigXml(c.name, "1", "500", "300")}};
-    if (c.withMovie) entries.push_back({"book.swf", Movie(LoadLevel("files/large/1.swf", 1))});
+    if (c.withMovie) entries.push_back({"book.swf", Movie({LoadLevel("files/large/1.swf", 1)})});
     if (c.runtime == kStandIn) entries.push_back({"flash.ocx", StandInRuntime()});
     if (c.runtime == kRefusing)
       entries.push_back({"flash.ocx", ReadFileBytes(LinuxToWine(REFUSING_RUNTIME_PATH))});
