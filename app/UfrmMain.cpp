@@ -117,7 +117,45 @@ void TfrmMain::FormCreate(TWinControl*) {
 
   TLog4DP::WriteLog("Loading book.swf...");
   const std::unique_ptr<TMemoryStream> movie = LoadBundleEntry(kMainMovieName);
-  FlashPlayerControl1 = new TFlashPlayerControl(this);
+  // A runtime that refuses to be sited or activated raises here; the window then says why
+  // instead of the program ending without a word.
+  std::string failure;
+  try {
+    FlashPlayerControl1 = new TFlashPlayerControl(this);
+    BindPlayerEvents();
+    FlashPlayerControl1->SetParent(this);
+    FlashPlayerControl1->SetAlign(TAlign::alClient);
+  } catch (const std::exception& e) {
+    failure = e.what();
+  } catch (...) {
+    failure = "unknown error";
+  }
+  ContentManager->SetGlobalContentHandler(
+      [this](const std::wstring& url, TStream* stream, bool& handled) {
+        ServeBundleContent(url, stream, handled);
+      });
+  // Without a main movie there is nothing to load: the window says so instead.
+  if (movie && FlashPlayerControl1) {
+    try {
+      FlashPlayerControl1->SetMovieFromStream(*movie);
+    } catch (const std::exception& e) {
+      if (failure.empty()) failure = e.what();
+    }
+  }
+
+  if (!failure.empty()) {
+    TLog4DP::WriteLog("Flash runtime failed to start: " + failure);
+    ShowNotice(kRuntimeFailedNotice + failure);
+  } else if (!FlashPlayerControl1->RuntimeObject()) {
+    TLog4DP::WriteLog("No Flash runtime: none in the book, none installed");
+    ShowNotice(kNoRuntimeNotice);
+  } else if (!movie) {
+    TLog4DP::WriteLog("book.swf not found in the book");
+    ShowNotice(kNoMainMovieNotice);
+  }
+}
+
+void TfrmMain::BindPlayerEvents() {
   FlashPlayerControl1->OnFSCommand = [this](TWinControl* sender, const std::wstring& command,
                                             const std::wstring& args) {
     FlashPlayerControl1FSCommand(sender, command, args);
@@ -141,36 +179,11 @@ void TfrmMain::FormCreate(TWinControl*) {
                                                             TStream*& stream) {
     FlashPlayerControl1LoadExternalResourceAsync(sender, path, stream);
   };
-  std::string failure;
-  try {
-    FlashPlayerControl1->SetParent(this);
-    FlashPlayerControl1->SetAlign(TAlign::alClient);
-  } catch (const std::exception& e) {
-    // A runtime that will not activate leaves a plain control; the window says why.
-    failure = e.what();
-  }
-  ContentManager->SetGlobalContentHandler(
-      [this](const std::wstring& url, TStream* stream, bool& handled) {
-        ServeBundleContent(url, stream, handled);
-      });
-  // Without a main movie there is nothing to load: the window says so instead.
-  if (movie) FlashPlayerControl1->SetMovieFromStream(*movie);
-
-  if (!failure.empty()) {
-    TLog4DP::WriteLog("Flash runtime failed to start: " + failure);
-    ShowNotice(kRuntimeFailedNotice + failure);
-  } else if (!FlashPlayerControl1->RuntimeObject()) {
-    TLog4DP::WriteLog("No Flash runtime: none in the book, none installed");
-    ShowNotice(kNoRuntimeNotice);
-  } else if (!movie) {
-    TLog4DP::WriteLog("book.swf not found in the book");
-    ShowNotice(kNoMainMovieNotice);
-  }
 }
 
 void TfrmMain::ShowNotice(const std::string& text) {
   // The notice takes the control's place; the control stays, hidden, for the rest of the run.
-  FlashPlayerControl1->SetVisible(false);
+  if (FlashPlayerControl1) FlashPlayerControl1->SetVisible(false);
   notice_ = new TBookNotice(this, text);
   notice_->SetParent(this);
   notice_->SetAlign(TAlign::alClient);

@@ -72,6 +72,7 @@ class TfrmMain : public TForm {
   const char* WindowClassName() const override { return "TfrmMain"; }
 
  private:
+  void BindPlayerEvents();
   void ShowNotice(const std::string& text);
 
   TBookNotice* notice_ = nullptr;

@@ -250,7 +250,7 @@ TEST(PlayerEndToEnd, ABookWithoutRuntimePlaysWithTheRegisteredOneMappedFromMemor
 
 // Books that cannot play say why, in the window and in the log, and still close cleanly.
 TEST(PlayerEndToEnd, ABookThatCannotPlaySaysWhyInTheWindow) {
-  enum Runtime { kNone, kStandIn, kRefusing };
+  enum Runtime { kNone, kStandIn, kRefusing, kRefusingSite };
   struct Case {
     const char* name;
     Runtime runtime;
@@ -268,6 +268,8 @@ TEST(PlayerEndToEnd, ABookThatCannotPlaySaysWhyInTheWindow) {
       {"refusing-runtime", kRefusing, true,
        "The Flash Player runtime could not be started: OLE control activation failed",
        "Flash runtime failed to start: OLE control activation failed"},
+      {"refusing-site", kRefusingSite, true, "The Flash Player runtime could not be started: ",
+       "Flash runtime failed to start: "},
   };
   const TRegisteredRuntime noneRegistered("");
   // All at once: each start costs a second or two.
@@ -278,6 +280,8 @@ TEST(PlayerEndToEnd, ABookThatCannotPlaySaysWhyInTheWindow) {
     if (c.runtime == kStandIn) entries.push_back({"flash.ocx", StandInRuntime()});
     if (c.runtime == kRefusing)
       entries.push_back({"flash.ocx", ReadFileBytes(LinuxToWine(REFUSING_RUNTIME_PATH))});
+    if (c.runtime == kRefusingSite)
+      entries.push_back({"flash.ocx", ReadFileBytes(LinuxToWine(REFUSING_SITE_RUNTIME_PATH))});
     processes.push_back(std::make_unique<TBookProcess>(
         MakeBook(std::string(c.name) + ".exe", entries), std::string("-d -F") + c.name + ".log"));
   }

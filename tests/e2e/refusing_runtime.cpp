@@ -1,6 +1,7 @@
 // A Flash runtime module that makes objects which never activate in place: DoVerb succeeds
-// but never calls the site's OnInPlaceActivate, as a broken or mismatched runtime may. A book
-// carries it as its flash.ocx to show what the player does then.
+// but never calls the site's OnInPlaceActivate, as a broken or mismatched runtime may. Built
+// with REFUSE_CLIENT_SITE, its objects refuse even their client site. A book carries it as its
+// flash.ocx to show what the player does then.
 #include <windows.h>
 #include <objbase.h>
 #include <ocidl.h>
@@ -41,6 +42,9 @@ class RefusingObject final : public IOleObject, public IOleControl, public IDisp
 
   // IOleObject
   HRESULT STDMETHODCALLTYPE SetClientSite(IOleClientSite* site) override {
+#ifdef REFUSE_CLIENT_SITE
+    if (site) return E_ACCESSDENIED;
+#endif
     if (site) site->AddRef();
     if (site_) site_->Release();
     site_ = site;
