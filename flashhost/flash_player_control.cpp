@@ -1355,8 +1355,8 @@ HRESULT STDMETHODCALLTYPE TFlashPlayerControl::TransformCoords(POINTL* himetric,
     container->y = static_cast<float>(::MulDiv(himetric->y, ppi, kHimetricPerInch));
   } else {
     // To the nearest integer, halves to the even neighbour (the default rounding mode).
-    himetric->x = static_cast<LONG>(std::nearbyint(container->x * kHimetricPerInch / ppi));
-    himetric->y = static_cast<LONG>(std::nearbyint(container->y * kHimetricPerInch / ppi));
+    himetric->x = static_cast<LONG>(std::nearbyint(static_cast<double>(container->x) * kHimetricPerInch / ppi));
+    himetric->y = static_cast<LONG>(std::nearbyint(static_cast<double>(container->y) * kHimetricPerInch / ppi));
   }
   return S_OK;
 }
