@@ -116,7 +116,8 @@ void TfrmMain::FormCreate(TWinControl*) {
   Application->SetTitle(Caption());
 
   TLog4DP::WriteLog("Loading book.swf...");
-  const std::unique_ptr<TMemoryStream> movie = LoadBundleEntry(kMainMovieName);
+  std::unique_ptr<TMemoryStream> movie = LoadBundleEntry(kMainMovieName);
+  const bool hasMovie = movie != nullptr;
   // A runtime that refuses to be sited or activated raises here; the window then says why
   // instead of the program ending without a word.
   std::string failure;
@@ -135,13 +136,14 @@ void TfrmMain::FormCreate(TWinControl*) {
         ServeBundleContent(url, stream, handled);
       });
   // Without a main movie there is nothing to load: the window says so instead.
-  if (movie && FlashPlayerControl1) {
+  if (hasMovie && FlashPlayerControl1) {
     try {
       FlashPlayerControl1->SetMovieFromStream(*movie);
     } catch (const std::exception& e) {
       if (failure.empty()) failure = e.what();
     }
   }
+  movie.reset();  // the control has taken the whole movie
 
   if (!failure.empty()) {
     TLog4DP::WriteLog("Flash runtime failed to start: " + failure);
@@ -149,7 +151,7 @@ void TfrmMain::FormCreate(TWinControl*) {
   } else if (!FlashPlayerControl1->RuntimeObject()) {
     TLog4DP::WriteLog("No Flash runtime: none in the book, none installed");
     ShowNotice(kNoRuntimeNotice);
-  } else if (!movie) {
+  } else if (!hasMovie) {
     TLog4DP::WriteLog("book.swf not found in the book");
     ShowNotice(kNoMainMovieNotice);
   }
