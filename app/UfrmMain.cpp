@@ -167,20 +167,18 @@ void TfrmMain::BindPlayerEvents() {
   FlashPlayerControl1->OnFlashCall = [this](TWinControl* sender, const std::wstring& request) {
     FlashPlayerControl1FlashCall(sender, request);
   };
-  FlashPlayerControl1->OnLoadExternalResource = [this](TWinControl* sender,
-                                                       const std::wstring& url, TStream* stream) {
+  FlashPlayerControl1->OnLoadExternalResource = [this](TWinControl* sender, const std::wstring& url,
+                                                       TStream* stream) {
     FlashPlayerControl1LoadExternalResource(sender, url, stream);
   };
-  FlashPlayerControl1->OnLoadExternalResourceEx = [this](TWinControl* sender,
-                                                         const std::wstring& url, TStream* stream,
-                                                         bool& handled) {
-    FlashPlayerControl1LoadExternalResourceEx(sender, url, stream, handled);
-  };
-  FlashPlayerControl1->OnLoadExternalResourceAsync = [this](TWinControl* sender,
-                                                            const std::wstring& path,
-                                                            TStream*& stream) {
-    FlashPlayerControl1LoadExternalResourceAsync(sender, path, stream);
-  };
+  FlashPlayerControl1->OnLoadExternalResourceEx =
+      [this](TWinControl* sender, const std::wstring& url, TStream* stream, bool& handled) {
+        FlashPlayerControl1LoadExternalResourceEx(sender, url, stream, handled);
+      };
+  FlashPlayerControl1->OnLoadExternalResourceAsync =
+      [this](TWinControl* sender, const std::wstring& path, TStream*& stream) {
+        FlashPlayerControl1LoadExternalResourceAsync(sender, path, stream);
+      };
 }
 
 void TfrmMain::ShowNotice(const std::string& text) {

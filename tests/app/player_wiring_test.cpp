@@ -3,10 +3,9 @@
 // runtime is mapped from memory, the real main window plays the bundle's book.swf, and the
 // stand-in (through its test surface, on its own worker threads) asks for files by both roads,
 // the file open (CreateFileW) and the URL bind, and raises FSCommand and FlashCall.
-#include <windows.h>
-#include <objbase.h>
-
 #include <gtest/gtest.h>
+#include <objbase.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <memory>
@@ -38,9 +37,9 @@ std::string Bytes(size_t size, char seed) {
 
 // The smallest movie the stand-in plays: header, FileAttributes, ShowFrame, End.
 std::string TinyMovie() {
-  std::string body = {'\x78', '\x00', '\x05', '\x5F', '\x00', '\x00', '\x0F', '\xA0', '\x00',
-                      '\x00', '\x18', '\x01', '\x00', '\x44', '\x11', '\x00', '\x00', '\x00',
-                      '\x00', '\x40', '\x00', '\x00', '\x00'};
+  std::string body = {'\x78', '\x00', '\x05', '\x5F', '\x00', '\x00', '\x0F', '\xA0',
+                      '\x00', '\x00', '\x18', '\x01', '\x00', '\x44', '\x11', '\x00',
+                      '\x00', '\x00', '\x00', '\x40', '\x00', '\x00', '\x00'};
   const auto length = static_cast<std::uint32_t>(body.size() + 8);
   std::string file = {'F', 'W', 'S', '\x08'};
   for (int i = 0; i < 4; ++i) file += static_cast<char>(length >> (8 * i));
@@ -85,7 +84,8 @@ std::string Key(const std::string& report, const std::string& key) {
   for (size_t at = 0; (at = report.find(line, at)) != std::string::npos; at += line.size())
     if (at == 0 || report[at - 1] == '\n') {
       const size_t end = report.find('\n', at);
-      return report.substr(at + line.size(), end == std::string::npos ? end : end - at - line.size());
+      return report.substr(at + line.size(),
+                           end == std::string::npos ? end : end - at - line.size());
     }
   return "";
 }
@@ -162,8 +162,9 @@ class InsideTheBookTest : public ::testing::Test {
   }
   static std::vector<std::string> LogLines() {
     std::vector<std::string> lines;
-    HANDLE file = ::CreateFileA(LogFileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file =
+        ::CreateFileA(LogFileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return lines;
     std::string text(::GetFileSize(file, nullptr), '\0');
     DWORD got = 0;
@@ -201,11 +202,14 @@ TEST_F(InsideTheBookTest, FileOpensOfVirtualNamesReadTheBundleEntries) {
     std::vector<std::string> log;
   };
   const Case cases[] = {
-      {VirtualPath(L"files\\large\\1.swf"), "files/large/1.swf",
+      {VirtualPath(L"files\\large\\1.swf"),
+       "files/large/1.swf",
        {"To load url 44[files/large/1.swf]", "To load url 44_________[files/large/1.swf]"}},
-      {VirtualPath(L"files/thumb/3.jpg"), "files/thumb/3.jpg",
+      {VirtualPath(L"files/thumb/3.jpg"),
+       "files/thumb/3.jpg",
        {"To load url 44[files/thumb/3.jpg]", "To load url 44_________[files/thumb/3.jpg]"}},
-      {VirtualPath(L"files/empty.bin"), "files/empty.bin",
+      {VirtualPath(L"files/empty.bin"),
+       "files/empty.bin",
        {"To load url 44[files/empty.bin]", "To load url 44_________[files/empty.bin]"}},
       // No "./" retry on this road.
       {VirtualPath(L"./files/thumb/3.jpg"), nullptr, {"To load url 44[./files/thumb/3.jpg]"}},
@@ -235,19 +239,23 @@ TEST_F(InsideTheBookTest, UrlBindsGetExactlyTheBundleBytes) {
     std::vector<std::string> log;
   };
   const Case cases[] = {
-      {VirtualPath(L"files/large/1.swf"), "files/large/1.swf",
+      {VirtualPath(L"files/large/1.swf"),
+       "files/large/1.swf",
        {"To load url 333[files/large/1.swf]", "To load url2[files/large/1.swf]",
         "Got .. url2[files/large/1.swf]"}},
       {L"file:///Z:/FromMemory/" + std::wstring(MemoryMarker) + L"/1/./files/thumb/3.jpg",
        "files/thumb/3.jpg",
        {"To load url 333[./files/thumb/3.jpg]", "To load url2[./files/thumb/3.jpg]",
         "Got .. url2_2[files/thumb/3.jpg]"}},
-      {VirtualPath(L"files/./thumb/3.jpg"), nullptr,
+      {VirtualPath(L"files/./thumb/3.jpg"),
+       nullptr,
        {"To load url 333[files/./thumb/3.jpg]", "To load url2[files/./thumb/3.jpg]"}},
       // No virtual name: the global handler looks the whole URL up.
-      {L"http://book.invalid/extra.bin", "http://book.invalid/extra.bin",
+      {L"http://book.invalid/extra.bin",
+       "http://book.invalid/extra.bin",
        {"ContentProvider url[http://book.invalid/extra.bin]"}},
-      {L"file:///Z:/no/such/place/./files/thumb/3.jpg", nullptr,
+      {L"file:///Z:/no/such/place/./files/thumb/3.jpg",
+       nullptr,
        {"ContentProvider url[file:///Z:/no/such/place/./files/thumb/3.jpg]"}},
   };
   for (const Case& c : cases) {
@@ -286,10 +294,11 @@ TEST_F(InsideTheBookTest, FullScreenCommandsAndTheHostProbe) {
   FireEvent(150, L"FullScreen", L"true");
   EXPECT_FALSE(form_->FullScreen);
 
-  const std::string probe = FireEvent(
-      197, L"<invoke name=\"x\" returntype=\"xml\"><arguments><string>"
-           L"{3F6C2D1E-9A4B-4c7d-B2E5-6D8A1F0C3B79}</string></arguments></invoke>",
-      L"");
+  const std::string probe =
+      FireEvent(197,
+                L"<invoke name=\"x\" returntype=\"xml\"><arguments><string>"
+                L"{3F6C2D1E-9A4B-4c7d-B2E5-6D8A1F0C3B79}</string></arguments></invoke>",
+                L"");
   EXPECT_EQ(Key(probe, "return_value"), "<string>{7E19B0D4-C5A2-4F83-9D6E-0B4C8A2F1E65}</string>")
       << probe;
 }
@@ -337,8 +346,8 @@ TEST(PlayerWiring, RunsInsideARealBook) {
   startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
   PROCESS_INFORMATION process{};
   std::string commandLine = "\"" + book + "\" --gtest_filter=InsideTheBookTest.* -d -F" + log;
-  ASSERT_TRUE(::CreateProcessA(book.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
-                               nullptr, folder.c_str(), &startup, &process));
+  ASSERT_TRUE(::CreateProcessA(book.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                               folder.c_str(), &startup, &process));
   ScopedHandle processHandle(process.hProcess), threadHandle(process.hThread);
   writer2.Reset();
   std::string output;
@@ -356,7 +365,8 @@ TEST(PlayerWiring, RunsInsideARealBook) {
   for (const char* name : {"FileOpensOfVirtualNamesReadTheBundleEntries",
                            "UrlBindsGetExactlyTheBundleBytes", "FullScreenCommandsAndTheHostProbe"})
     EXPECT_NE(output.find(std::string("[       OK ] InsideTheBookTest.") + name), std::string::npos)
-        << name << " did not pass inside the book\n" << output;
+        << name << " did not pass inside the book\n"
+        << output;
 }
 
 }  // namespace

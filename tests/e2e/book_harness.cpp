@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include "bundle/bundle_writer.h"
+#include "core/com.h"
 
 namespace pageturn::e2e {
 
@@ -254,21 +255,21 @@ bool SavePng(const TScreenShot& shot, const std::string& path) {
   const HRESULT init = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   bool saved = false;
   {
-    IWICImagingFactory* factory = nullptr;
-    IWICStream* stream = nullptr;
-    IWICBitmapEncoder* encoder = nullptr;
-    IWICBitmapFrameEncode* frame = nullptr;
+    ComPtr<IWICImagingFactory> factory;
+    ComPtr<IWICStream> stream;
+    ComPtr<IWICBitmapEncoder> encoder;
+    ComPtr<IWICBitmapFrameEncode> frame;
     const std::wstring widePath(path.begin(), path.end());
     WICPixelFormatGUID format = GUID_WICPixelFormat32bppBGR;
     std::vector<std::uint32_t> rows = shot.pixels;
     saved = SUCCEEDED(::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                         IID_IWICImagingFactory,
-                                         reinterpret_cast<void**>(&factory))) &&
-            SUCCEEDED(factory->CreateStream(&stream)) &&
+                                         IID_PPV_ARGS(factory.GetAddressOf()))) &&
+            SUCCEEDED(factory->CreateStream(stream.GetAddressOf())) &&
             SUCCEEDED(stream->InitializeFromFilename(widePath.c_str(), GENERIC_WRITE)) &&
-            SUCCEEDED(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder)) &&
-            SUCCEEDED(encoder->Initialize(stream, WICBitmapEncoderNoCache)) &&
-            SUCCEEDED(encoder->CreateNewFrame(&frame, nullptr)) &&
+            SUCCEEDED(
+                factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, encoder.GetAddressOf())) &&
+            SUCCEEDED(encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache)) &&
+            SUCCEEDED(encoder->CreateNewFrame(frame.GetAddressOf(), nullptr)) &&
             SUCCEEDED(frame->Initialize(nullptr)) &&
             SUCCEEDED(frame->SetSize(shot.width, shot.height)) &&
             SUCCEEDED(frame->SetPixelFormat(&format)) &&
@@ -276,10 +277,6 @@ bool SavePng(const TScreenShot& shot, const std::string& path) {
                                          static_cast<UINT>(rows.size() * 4),
                                          reinterpret_cast<BYTE*>(rows.data()))) &&
             SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit());
-    if (frame) frame->Release();
-    if (encoder) encoder->Release();
-    if (stream) stream->Release();
-    if (factory) factory->Release();
   }
   if (SUCCEEDED(init)) ::CoUninitialize();
   return saved;
@@ -345,8 +342,8 @@ void SetRegisteredRuntime(const std::string& path) {
     return;
   }
   HKEY key;
-  if (::RegCreateKeyExA(HKEY_CLASSES_ROOT, kRuntimeKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                        &key, nullptr) != ERROR_SUCCESS)
+  if (::RegCreateKeyExA(HKEY_CLASSES_ROOT, kRuntimeKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
     throw std::runtime_error("cannot register the runtime");
   ::RegSetValueExA(key, "", 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
                    static_cast<DWORD>(path.size() + 1));

@@ -21,8 +21,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   wc.hbrBackground = ::GetSysColorBrush(COLOR_WINDOW);
   wc.lpszClassName = "MinimalWindow";
   ::RegisterClassA(&wc);
-  const HWND window = ::CreateWindowExA(0, "MinimalWindow", "Minimal", WS_OVERLAPPEDWINDOW, 399, 262,
-                                        640, 480, nullptr, nullptr, instance, nullptr);
+  const HWND window = ::CreateWindowExA(0, "MinimalWindow", "Minimal", WS_OVERLAPPEDWINDOW, 399,
+                                        262, 640, 480, nullptr, nullptr, instance, nullptr);
   ::ShowWindow(window, SW_SHOWNORMAL);
   MSG msg;
   while (::GetMessageA(&msg, nullptr, 0, 0) > 0) {

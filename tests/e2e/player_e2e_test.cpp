@@ -2,9 +2,8 @@
 // started under Wine and watched from this separate process through the window, the screen, the
 // process's memory and the debug log. The movies ask for further files the way books do; every
 // answer they get is proved by what the answered movie does next.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <string>
@@ -56,8 +55,9 @@ std::string LogPath(const std::string& name) { return BooksFolder() + "\\" + nam
                                    const std::vector<std::string>& wanted) {
   auto at = lines.begin();
   for (const std::string& line : wanted) {
-    at = std::find_if(at, lines.end(),
-                      [&](const std::string& l) { return l.find(": " + line) != std::string::npos; });
+    at = std::find_if(at, lines.end(), [&](const std::string& l) {
+      return l.find(": " + line) != std::string::npos;
+    });
     if (at == lines.end()) {
       auto failure = ::testing::AssertionFailure() << "no \"" << line << "\" in order; the log:";
       for (const std::string& l : lines) failure << "\n  " << l;
@@ -74,8 +74,7 @@ bool HasLine(const std::vector<std::string>& lines, const std::string& text) {
 }
 
 bool IsFullScreen(const TWindowReport& w) {
-  return w.rect.left == 0 && w.rect.top == 0 &&
-         w.rect.right == ::GetSystemMetrics(SM_CXSCREEN) &&
+  return w.rect.left == 0 && w.rect.top == 0 && w.rect.right == ::GetSystemMetrics(SM_CXSCREEN) &&
          w.rect.bottom == ::GetSystemMetrics(SM_CYSCREEN) && (w.style & WS_CAPTION) == 0;
 }
 
@@ -112,9 +111,12 @@ void CloseAndExpectExit(TBookProcess& book) {
 }
 
 swf::ActionList MainMovieActions() {
-  swf::ActionList actions = {FullScreen("TRUE"), FullScreen("true"), FullScreen("true"),
+  swf::ActionList actions = {FullScreen("TRUE"),
+                             FullScreen("true"),
+                             FullScreen("true"),
                              LoadLevel("files/large/1.swf", 1),
-                             LoadLevel("./files/thumb/3.jpg", 2), LoadLevel("a/./b.swf", 3)};
+                             LoadLevel("./files/thumb/3.jpg", 2),
+                             LoadLevel("a/./b.swf", 3)};
   Append(actions, LoadLevelNamedByTheProbeAnswer(4));
   actions.push_back(LoadLevel("http://book.invalid/extra.swf", 5));
   return actions;
@@ -148,7 +150,8 @@ TEST(PlayerEndToEnd, PlaysTheMainMovieFromMemoryAndAnswersItsRequestsFromTheBund
   const std::string log = LogPath("plays.log");
 
   // The last request of the chain: every page before it was delivered whole and played.
-  ASSERT_TRUE(WaitForFileText(log, "ContentProvider url[http://book.invalid/more.swf]", kPlayTimeoutMs))
+  ASSERT_TRUE(
+      WaitForFileText(log, "ContentProvider url[http://book.invalid/more.swf]", kPlayTimeoutMs))
       << ReadFileBytes(log);
   ASSERT_TRUE(WaitForFileText(log, "Got .. url2[files/large/2.swf]", kPlayTimeoutMs));
   // Asked for by the page that came through "./": its own name keeps the "./" before it.
@@ -160,16 +163,16 @@ TEST(PlayerEndToEnd, PlaysTheMainMovieFromMemoryAndAnswersItsRequestsFromTheBund
 
   // Each request by the URL road: the Ex event first, then the plain one, which finds the name.
   EXPECT_TRUE(InOrder(lines, {"ConfigFileName:ExeConfig.xml", "Loading book.swf..."}));
-  EXPECT_TRUE(InOrder(lines, {"Loading book.swf...", "To load url 333[files/large/1.swf]",
-                              "To load url2[files/large/1.swf]", "Got .. url2[files/large/1.swf]",
-                              "To load url 333[files/large/2.swf]",
-                              "To load url2[files/large/2.swf]", "Got .. url2[files/large/2.swf]"}));
+  EXPECT_TRUE(
+      InOrder(lines, {"Loading book.swf...", "To load url 333[files/large/1.swf]",
+                      "To load url2[files/large/1.swf]", "Got .. url2[files/large/1.swf]",
+                      "To load url 333[files/large/2.swf]", "To load url2[files/large/2.swf]",
+                      "Got .. url2[files/large/2.swf]"}));
   // "./" at the start is cut for a second look, and only there.
-  EXPECT_TRUE(InOrder(lines, {"To load url 333[./files/thumb/3.jpg]",
-                              "To load url2[./files/thumb/3.jpg]",
-                              "Got .. url2_2[files/thumb/3.jpg]",
-                              "To load url2[./files/thumb/3-next.swf]",
-                              "Got .. url2_2[files/thumb/3-next.swf]"}));
+  EXPECT_TRUE(
+      InOrder(lines, {"To load url 333[./files/thumb/3.jpg]", "To load url2[./files/thumb/3.jpg]",
+                      "Got .. url2_2[files/thumb/3.jpg]", "To load url2[./files/thumb/3-next.swf]",
+                      "Got .. url2_2[files/thumb/3-next.swf]"}));
   EXPECT_FALSE(HasLine(lines, "Got .. url2[./files/thumb/3.jpg]"));
   EXPECT_FALSE(HasLine(lines, "ContentProvider url[./files/thumb/3.jpg]"));
   EXPECT_FALSE(HasLine(lines, "To load url 44"));
@@ -213,17 +216,18 @@ TEST(PlayerEndToEnd, PlaysTheMainMovieFromMemoryAndAnswersItsRequestsFromTheBund
 }
 
 TEST(PlayerEndToEnd, FullScreenTwiceFromTheMovieThenBackRestoresThePlaceBeforeTheFirst) {
-  const std::string book = MakeBook(
-      "fullscreen-back.exe",
-      {{"ExeConfig.xml", ExeConfigXml("Back", "1", "640", "480")},
-       {"book.swf", Movie({FullScreen("true"), FullScreen("true"), FullScreen("false"),
-                           LoadLevel("files/large/1.swf", 1)})},
-       {"files/large/1.swf", Movie({})},
-       {"flash.ocx", StandInRuntime()}});
+  const std::string book =
+      MakeBook("fullscreen-back.exe",
+               {{"ExeConfig.xml", ExeConfigXml("Back", "1", "640", "480")},
+                {"book.swf", Movie({FullScreen("true"), FullScreen("true"), FullScreen("false"),
+                                    LoadLevel("files/large/1.swf", 1)})},
+                {"files/large/1.swf", Movie({})},
+                {"flash.ocx", StandInRuntime()}});
   TBookProcess process(book, "-d -Fback.log");
   ASSERT_TRUE(process.WaitForWindow());
   // The request comes after the three commands in the same frame.
-  ASSERT_TRUE(WaitForFileText(LogPath("back.log"), "Got .. url2[files/large/1.swf]", kPlayTimeoutMs));
+  ASSERT_TRUE(
+      WaitForFileText(LogPath("back.log"), "Got .. url2[files/large/1.swf]", kPlayTimeoutMs));
   const TWindowReport w = process.Report();
   EXPECT_EQ(w.rect.left, 399);
   EXPECT_EQ(w.rect.top, 262);
@@ -240,8 +244,8 @@ TEST(PlayerEndToEnd, ABookWithoutRuntimePlaysWithTheRegisteredOneMappedFromMemor
   const std::string book = MakeBook("registered.exe", PlayingBook(false));
   TBookProcess process(book, "-d -Fregistered.log");
   ASSERT_TRUE(process.WaitForWindow());
-  ASSERT_TRUE(WaitForFileText(LogPath("registered.log"), "Got .. url2[files/large/2.swf]",
-                              kPlayTimeoutMs));
+  ASSERT_TRUE(
+      WaitForFileText(LogPath("registered.log"), "Got .. url2[files/large/2.swf]", kPlayTimeoutMs));
   for (const std::string& name : ModuleNames(process.Pid())) EXPECT_NE(name, "flash.ocx");
   EXPECT_EQ(MappedImagesOfSize(process.Pid(), SizeOfImage(runtime)), 1);
   EXPECT_EQ(NoticeOf(process.Window()), "");
@@ -268,8 +272,8 @@ TEST(PlayerEndToEnd, ABookThatCannotPlaySaysWhyInTheWindow) {
       {"refusing-runtime", kRefusing, true,
        "The Flash Player runtime could not be started: OLE control activation failed",
        "Flash runtime failed to start: OLE control activation failed"},
-      {"refusing-site", kRefusingSite, true, "The Flash Player runtime could not be started: ",
-       "Flash runtime failed to start: "},
+      {"refusing-site", kRefusingSite, true,
+       "The Flash Player runtime could not be started: ", "Flash runtime failed to start: "},
   };
   const TRegisteredRuntime noneRegistered("");
   // All at once: each start costs a second or two.

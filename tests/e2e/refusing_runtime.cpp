@@ -2,15 +2,16 @@
 // but never calls the site's OnInPlaceActivate, as a broken or mismatched runtime may. Built
 // with REFUSE_CLIENT_SITE, its objects refuse even their client site. A book carries it as its
 // flash.ocx to show what the player does then.
-#include <windows.h>
 #include <objbase.h>
 #include <ocidl.h>
 #include <oleidl.h>
+#include <windows.h>
 
 namespace {
 
 // {D27CDB6E-AE6D-11cf-96B8-444553540000}
-const CLSID kFlashClass = {0xD27CDB6E, 0xAE6D, 0x11CF, {0x96, 0xB8, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
+const CLSID kFlashClass = {
+    0xD27CDB6E, 0xAE6D, 0x11CF, {0x96, 0xB8, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
 
 class RefusingObject final : public IOleObject, public IOleControl, public IDispatch {
  public:

@@ -1,8 +1,8 @@
-// The player with a runtime in its bundle: the bundle's flash.ocx is mapped from memory at start-up,
-// never handed to the system loader, and a flash.ocx that is no module leaves the window as it was.
-#include <windows.h>
-
+// The player with a runtime in its bundle: the bundle's flash.ocx is mapped from memory at
+// start-up, never handed to the system loader, and a flash.ocx that is no module leaves the window
+// as it was.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
 
@@ -16,8 +16,8 @@ std::string StandInRuntime() { return ReadFileBytes(LinuxToWine(STANDIN_FLASH_PA
 TEST(RuntimeFromTheBundle, IsMappedFromMemoryAndNeverLoadedBySystem) {
   const std::string runtime = StandInRuntime();
   ASSERT_GT(runtime.size(), 4096u);
-  const std::string book = MakeBook("with-runtime.exe", {{"ExeConfig.xml", ExeConfigXml("Mapped", "5")},
-                                                          {"flash.ocx", runtime}});
+  const std::string book = MakeBook(
+      "with-runtime.exe", {{"ExeConfig.xml", ExeConfigXml("Mapped", "5")}, {"flash.ocx", runtime}});
   TBookProcess process(book, "");
   ASSERT_NE(process.WaitForWindow(), nullptr);
   EXPECT_EQ(process.Report().caption, "Mapped");
@@ -27,8 +27,9 @@ TEST(RuntimeFromTheBundle, IsMappedFromMemoryAndNeverLoadedBySystem) {
 }
 
 TEST(RuntimeFromTheBundle, ThatIsNoModuleLeavesTheWindowAsConfigured) {
-  const std::string book = MakeBook("bad-runtime.exe", {{"ExeConfig.xml", ExeConfigXml("Still here", "1", "640", "480")},
-                                                         {"flash.ocx", std::string(5000, 'x')}});
+  const std::string book =
+      MakeBook("bad-runtime.exe", {{"ExeConfig.xml", ExeConfigXml("Still here", "1", "640", "480")},
+                                   {"flash.ocx", std::string(5000, 'x')}});
   TBookProcess process(book, "");
   ASSERT_NE(process.WaitForWindow(), nullptr);
   const TWindowReport report = process.Report();
