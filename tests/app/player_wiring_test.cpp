@@ -72,6 +72,19 @@ std::wstring VirtualPath(const std::wstring& relative) {
   return FormatVirtualMoviePath(1).substr(0, FormatVirtualMoviePath(1).rfind(L'\\') + 1) + relative;
 }
 
+// The file's bytes, shared with its writer (the log); empty when it cannot be read.
+std::string WholeFile(const std::string& path) {
+  const ScopedHandle file(::CreateFileA(path.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        0, nullptr));
+  if (!file.IsValid()) return "";
+  std::string bytes(::GetFileSize(file.Get(), nullptr), '\0');
+  DWORD got = 0;
+  ::ReadFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
+  bytes.resize(got);
+  return bytes;
+}
+
 // ---- inside the book
 
 std::string Report(const BSTR report) { return report ? WideToUtf8(report) : std::string(); }
@@ -162,17 +175,10 @@ class InsideTheBookTest : public ::testing::Test {
   }
   static std::vector<std::string> LogLines() {
     std::vector<std::string> lines;
-    HANDLE file =
-        ::CreateFileA(LogFileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                      nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return lines;
-    std::string text(::GetFileSize(file, nullptr), '\0');
-    DWORD got = 0;
-    ::ReadFile(file, text.data(), static_cast<DWORD>(text.size()), &got, nullptr);
-    ::CloseHandle(file);
-    for (size_t at = 0; at < got;) {
+    const std::string text = WholeFile(LogFileName);
+    for (size_t at = 0; at < text.size();) {
       size_t end = text.find("\r\n", at);
-      if (end == std::string::npos) end = got;
+      if (end == std::string::npos) end = text.size();
       const std::string line = text.substr(at, end - at);
       const size_t colon = line.find(": ");
       lines.push_back(colon == std::string::npos ? line : line.substr(colon + 2));
@@ -320,16 +326,9 @@ TEST(PlayerWiring, RunsInsideARealBook) {
   ::DeleteFileA(log.c_str());
   TBundleWriter writer;
   for (const TEntry& e : BookEntries()) writer.AddEntry(e.name, e.bytes);
-  {
-    HANDLE file = ::CreateFileA(STANDIN_FLASH_PATH, GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    std::string runtime(::GetFileSize(file, nullptr), '\0');
-    DWORD got = 0;
-    ::ReadFile(file, runtime.data(), static_cast<DWORD>(runtime.size()), &got, nullptr);
-    ::CloseHandle(file);
-    writer.AddEntry("flash.ocx", runtime);
-  }
+  const std::string runtime = WholeFile(STANDIN_FLASH_PATH);
+  ASSERT_GT(runtime.size(), 4096u);
+  writer.AddEntry("flash.ocx", runtime);
   writer.WriteBook(own, book);
 
   // The book's output comes back through a pipe; its gtest verdict is the exit code.
