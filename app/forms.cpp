@@ -259,6 +259,13 @@ void TWinControl::DoContextMenu(TMessage& message) {
   message.Result = 1;
 }
 
+bool TWinControl::PaletteChanged(bool foreground) {
+  bool realised = false;
+  const std::vector<TWinControl*> children = controls_;
+  for (TWinControl* child : children) realised = child->PaletteChanged(foreground) || realised;
+  return realised;
+}
+
 POINT TWinControl::ClientToScreen(POINT point) {
   if (handle_) ::ClientToScreen(handle_, &point);
   return point;
@@ -675,6 +682,12 @@ TForm::TForm(TWinControl* owner) : TWinControl(owner) {
         windowState_ = TWindowState::wsNormal;
     }
     inherited(m);
+  });
+  SetMessageHandler(WM_QUERYNEWPALETTE, [this](TMessage& m) {
+    m.Result = TWinControl::PaletteChanged(true) ? 1 : 0;
+  });
+  SetMessageHandler(WM_PALETTECHANGED, [this](TMessage& m) {
+    if (reinterpret_cast<HWND>(m.WParam) != Handle()) TWinControl::PaletteChanged(false);
   });
   ChainMessageHandler(WM_DESTROY, [this](TMessage& m, const TMessageHandler& inherited) {
     showing_ = false;

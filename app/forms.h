@@ -184,6 +184,10 @@ class TWinControl {
   bool CanFocus();
   POINT ClientToScreen(POINT point);
 
+  // A palette change seen by the form (foreground: the form may realise its palette now); true
+  // when this control or one of its children realised one. The form asks its controls.
+  virtual bool PaletteChanged(bool foreground);
+
   // The control bound to a window by this framework, or none.
   static TWinControl* FromHandle(HWND window);
 
@@ -250,8 +254,6 @@ class TWinControl {
   void SendCancelMode();
   // Sends `msg` to every child in turn until one sets a nonzero result.
   LRESULT Broadcast(UINT msg, WPARAM wParam, LPARAM lParam);
-  // A palette change seen by the form; true when the control realised its palette.
-  virtual bool PaletteChanged(bool foreground) { return false; }
 
   // Lays the children with alClient over the client area, less the border width.
   void AlignControls();

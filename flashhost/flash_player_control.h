@@ -97,6 +97,7 @@ class TFlashPlayerControl : public TWinControl,
   // ---- framework overrides
   void SetParent(TWinControl* parent) override;
   void SetBounds(int left, int top, int width, int height) override;
+  bool PaletteChanged(bool foreground) override;
 
   // ---- IPropertyNotifySink: the two handlers, for subclasses; S_OK and nothing else here
   HRESULT STDMETHODCALLTYPE OnChanged(DISPID id) override { return S_OK; }
@@ -259,7 +260,6 @@ class TFlashPlayerControl : public TWinControl,
   void DestroyWnd() override;
   void WndProc(TMessage& message) override;
   void DefaultHandler(TMessage& message) override;
-  bool PaletteChanged(bool foreground) override;
 
  private:
   class TInPlaceFrame;

@@ -173,7 +173,7 @@ TEST_F(Routing, FrameworkMessagesReachTheObjectAsTheyShould) {
   }
 }
 
-TEST_F(Routing, ParentFontAndColourChangesAreAmbientChanges) {
+TEST_F(Routing, ParentNotificationsReachTheObject) {
   Prepare(false, false, false);
   TFont font;
   font.Name = "Arial";
@@ -190,6 +190,9 @@ TEST_F(Routing, ParentFontAndColourChangesAreAmbientChanges) {
   form->SetFont(font);
   form->SetColor(0x00112233);
   EXPECT_EQ(Join(log), "");
+  // The form's palette turn goes to the object's window.
+  EXPECT_EQ(form->Perform(WM_QUERYNEWPALETTE, 0, 0), 1);
+  EXPECT_EQ(Join(log), "wnd:0x030F");
 }
 
 }  // namespace
