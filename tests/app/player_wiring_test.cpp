@@ -260,6 +260,9 @@ TEST_F(InsideTheBookTest, UrlBindsGetExactlyTheBundleBytes) {
       {L"http://book.invalid/extra.bin",
        "http://book.invalid/extra.bin",
        {"ContentProvider url[http://book.invalid/extra.bin]"}},
+      {L"files/thumb/3.jpg", "files/thumb/3.jpg", {"ContentProvider url[files/thumb/3.jpg]"}},
+      // The global handler has no "./" retry.
+      {L"./files/thumb/3.jpg", nullptr, {"ContentProvider url[./files/thumb/3.jpg]"}},
       {L"file:///Z:/no/such/place/./files/thumb/3.jpg",
        nullptr,
        {"ContentProvider url[file:///Z:/no/such/place/./files/thumb/3.jpg]"}},
