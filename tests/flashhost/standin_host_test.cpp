@@ -13,14 +13,14 @@
 #include "runtime/code_provider.h"
 #include "standin/standin_test_surface.h"
 #include "tests/flashhost/flashhost_test_support.h"
-#include "tests/standin/swf_builder.h"
+#include "tests/support/swf_builder.h"
 
 namespace pageturn::test {
 namespace {
 
-using standin::testing::Cat;
-using standin::testing::GetUrl;
-using standin::testing::SwfBuilder;
+using swftest::Cat;
+using swftest::GetUrl;
+using swftest::SwfBuilder;
 
 std::map<std::string, std::string> Report(IStandInTestSurface* surface) {
   BSTR text = nullptr;
