@@ -66,7 +66,11 @@ std::string PlayerPath() { return LinuxToWine(PAGETURN_PLAYER_EXE); }
 
 std::string BooksFolder() {
   static const std::string folder = [] {
-    const std::string path = LinuxToWine(PAGETURN_E2E_BOOKS_DIR);
+    // One folder per test program: CTest may run them side by side, and each starts afresh.
+    char module[MAX_PATH] = {};
+    ::GetModuleFileNameA(nullptr, module, sizeof module);
+    const std::string program = std::filesystem::path(module).stem().string();
+    const std::string path = LinuxToWine(PAGETURN_E2E_BOOKS_DIR) + "\\" + program;
     std::error_code ignored;
     std::filesystem::remove_all(path, ignored);
     std::filesystem::create_directories(path, ignored);

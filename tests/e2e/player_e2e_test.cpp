@@ -200,7 +200,7 @@ TEST(PlayerEndToEnd, PlaysTheMainMovieFromMemoryAndAnswersItsRequestsFromTheBund
     return !shot.pixels.empty() && shot.At(shot.width - 2, shot.height - 2) == kBookBackground;
   });
   ASSERT_EQ(shot.width, ::GetSystemMetrics(SM_CXSCREEN));
-  EXPECT_TRUE(SavePng(shot, LinuxToWine(PAGETURN_E2E_BOOKS_DIR "/playing-book.png")));
+  EXPECT_TRUE(SavePng(shot, BooksFolder() + "\\playing-book.png"));
   for (const auto& [fx, fy] : std::vector<std::pair<double, double>>{
            {0.02, 0.98}, {0.5, 0.6}, {0.98, 0.02}, {0.98, 0.98}, {0.3, 0.9}}) {
     const int x = int(fx * (shot.width - 1)), y = int(fy * (shot.height - 1));
@@ -317,7 +317,7 @@ TEST(PlayerEndToEnd, ABookThatCannotPlaySaysWhyInTheWindow) {
     ASSERT_FALSE(shot.pixels.empty());
     EXPECT_EQ(shot.At(2, 2), windowRgb);
     EXPECT_GT(ink, 50) << "no text in the middle of the window";
-    if (i == 0) SavePng(shot, LinuxToWine(PAGETURN_E2E_BOOKS_DIR "/notice.png"));
+    if (i == 0) SavePng(shot, BooksFolder() + "\\notice.png");
     EXPECT_FALSE(HasLine(ReadLines(log), "To load url"));
     CloseAndExpectExit(process);
   }
