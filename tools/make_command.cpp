@@ -129,10 +129,13 @@ bool Inside(const std::string& folderPath, const std::string& filePath) {
 }
 
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) throw Error("Cannot open file \"" + path + "\"");
-  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw Error("Cannot read file \"" + path + "\"");
+  const std::streamoff size = in.tellg();
+  if (size < 0) throw Error("Cannot read file \"" + path + "\"");
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+  in.seekg(0);
+  if (!in.read(reinterpret_cast<char*>(bytes.data()), size)) throw Error("Cannot read file \"" + path + "\"");
   return bytes;
 }
 
