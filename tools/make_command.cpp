@@ -156,11 +156,15 @@ int Make(const TMakeOptions& o, std::ostream& out, bool interactive) {
   if (files.empty()) throw Error("No page pictures in \"" + o.pages + "\"");
   if (files.size() > kMaxPages) throw Error("More than 65535 pages in \"" + o.pages + "\"");
   if (Inside(o.pages, o.output)) throw Error("OUT.exe must not lie inside PAGES_DIR");
-  const std::string toolFolder = ToolFolder();
+  const std::string toolFolder = o.player.empty() || o.runtime.empty() ? ToolFolder() : "";
   const std::string player =
       FindOrExplain(o.player, DefaultPlayerPlaces(toolFolder), "player", "--player");
   const std::string runtime =
       FindOrExplain(o.runtime, DefaultRuntimePlaces(toolFolder), "runtime", "--runtime");
+  // The book replaces its file only once it is whole, and so would replace its own player.
+  std::error_code ignored;
+  if (fs::equivalent(o.output, player, ignored) || fs::equivalent(o.output, runtime, ignored))
+    throw Error("OUT.exe must not be the player or the runtime");
 
   TBundleWriter writer;
   std::uint32_t stageWidth = 0, stageHeight = 0;

@@ -223,6 +223,15 @@ TEST_F(MakeCommand, BadInputIsNamedAndWritesNothing) {
             1);
   EXPECT_NE(err.str().find("Cannot open player"), std::string::npos) << err.str();
   EXPECT_FALSE(fs::exists(PathOf("x.exe")));
+
+  // Written over its own player or runtime, the book would destroy what it is made from.
+  for (const char* input : {"player.exe", "flash.ocx"}) {
+    const TResult r = Make({PathOf("good"), "-o", PathOf(std::string("./") + input)});
+    EXPECT_EQ(r.code, 1) << input;
+    EXPECT_NE(r.err.find("OUT.exe must not be the player or the runtime"), std::string::npos);
+  }
+  EXPECT_EQ(ReadFileBytes(PathOf("player.exe")), kImage);
+  EXPECT_EQ(ReadFileBytes(PathOf("flash.ocx")), "MZ the runtime");
 }
 
 TEST(PagePictures, SizesComeFromTheHeaders) {
