@@ -2,10 +2,9 @@
 // the stand-in runtime under Wine: the screen shows each page's picture where the stage puts it,
 // keys and clicks turn pages, F toggles full screen, and the debug log shows each page's request.
 // Built once the player hosts the control (the flashhost room is there).
+#include <gtest/gtest.h>
 #include <windows.h>
 #include <zlib.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -64,7 +63,9 @@ TShot CaptureScreen(const RECT& r) {
 
 // A PNG of one colour with a black block in its top left corner.
 std::string PagePng(std::uint32_t colour) {
-  auto be32 = [](std::uint32_t v) { return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; };
+  auto be32 = [](std::uint32_t v) {
+    return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+  };
   auto chunk = [&](const std::string& kind, const std::string& data) {
     const std::string body = kind + data;
     const auto crc = ::crc32(0, reinterpret_cast<const Bytef*>(body.data()), uInt(body.size()));
@@ -157,9 +158,11 @@ class MadeBook : public ::testing::Test {
     if (shot.At(justInside, cornerY) != colour)
       return ::testing::AssertionFailure() << "the corner block is larger than the picture's";
     if (stage.left - client.left > 2 && shot.At(1, shot.height / 2) != kBookBackground)
-      return ::testing::AssertionFailure() << "beside the stage: " << std::hex << shot.At(1, shot.height / 2);
+      return ::testing::AssertionFailure()
+             << "beside the stage: " << std::hex << shot.At(1, shot.height / 2);
     if (stage.top - client.top > 2 && shot.At(shot.width / 2, 1) != kBookBackground)
-      return ::testing::AssertionFailure() << "above the stage: " << std::hex << shot.At(shot.width / 2, 1);
+      return ::testing::AssertionFailure()
+             << "above the stage: " << std::hex << shot.At(shot.width / 2, 1);
     return ::testing::AssertionSuccess();
   }
 
@@ -227,7 +230,8 @@ TEST_F(MadeBook, ShowsPageOneAndTurnsPagesByKeysClicksAndFullScreen) {
   key('F');
   ASSERT_TRUE(WaitUntil(kPlayTimeoutMs, [&] {
     const TWindowReport w = process.Report();
-    return w.rect.right - w.rect.left == ::GetSystemMetrics(SM_CXSCREEN) && (w.style & WS_CAPTION) == 0;
+    return w.rect.right - w.rect.left == ::GetSystemMetrics(SM_CXSCREEN) &&
+           (w.style & WS_CAPTION) == 0;
   })) << "F did not go full screen";
   EXPECT_TRUE(ShowsPage(process.Window(), 1));
   key('F');
