@@ -134,36 +134,42 @@ class MadeBook : public ::testing::Test {
 
   // The page the screen shows: its colour at the stage's centre, the corner block at the
   // stage's top left, the background beside the stage.
-  ::testing::AssertionResult ShowsPage(HWND window, int page) {
+  // What is wrong with the screen for the page, or "" when it shows it.
+  static std::string PageProblem(HWND window, int page) {
     const std::uint32_t colour = kPageColours[page - 1];
-    TShot shot;
-    RECT client{}, stage{};
-    // Polled whole: after a change of display mode the window settles a moment later.
-    const bool shown = WaitUntil(kPlayTimeoutMs, [&] {
-      client = ClientOnScreen(window);
-      stage = StageOnScreen(client);
-      shot = CaptureScreen(client);
-      if (shot.pixels.empty()) return false;
-      const int cx = (stage.left + stage.right) / 2 - client.left;
-      const int cy = (stage.top + stage.bottom) / 2 - client.top;
-      return shot.At(cx, cy) == colour;
-    });
-    if (!shown) return ::testing::AssertionFailure() << "page " << page << " not shown";
+    const RECT client = ClientOnScreen(window);
+    const RECT stage = StageOnScreen(client);
+    const TShot shot = CaptureScreen(client);
+    if (shot.pixels.empty()) return "no capture";
+    auto at = [&](int x, int y) { return shot.At(x - client.left, y - client.top); };
+    auto hex = [](std::uint32_t v) {
+      char text[16];
+      std::snprintf(text, sizeof text, "%06X", v);
+      return std::string(text);
+    };
+    const int cx = (stage.left + stage.right) / 2, cy = (stage.top + stage.bottom) / 2;
+    if (at(cx, cy) != colour)
+      return "page " + std::to_string(page) + " not shown: " + hex(at(cx, cy));
     const double scale = double(stage.right - stage.left) / kPageWidth;
-    const int cornerX = stage.left - client.left + int(kCorner * scale / 2);
-    const int cornerY = stage.top - client.top + int(kCorner * scale / 2);
-    if (shot.At(cornerX, cornerY) != 0)
-      return ::testing::AssertionFailure() << "no corner block at the stage's top left";
-    const int justInside = stage.left - client.left + int(kCorner * scale) + 3;
-    if (shot.At(justInside, cornerY) != colour)
-      return ::testing::AssertionFailure() << "the corner block is larger than the picture's";
-    if (stage.left - client.left > 2 && shot.At(1, shot.height / 2) != kBookBackground)
-      return ::testing::AssertionFailure()
-             << "beside the stage: " << std::hex << shot.At(1, shot.height / 2);
-    if (stage.top - client.top > 2 && shot.At(shot.width / 2, 1) != kBookBackground)
-      return ::testing::AssertionFailure()
-             << "above the stage: " << std::hex << shot.At(shot.width / 2, 1);
-    return ::testing::AssertionSuccess();
+    const int cornerX = stage.left + int(kCorner * scale / 2);
+    const int cornerY = stage.top + int(kCorner * scale / 2);
+    if (at(cornerX, cornerY) != 0) return "no corner block at the stage's top left";
+    if (at(stage.left + int(kCorner * scale) + 3, cornerY) != colour)
+      return "the corner block is larger than the picture's";
+    if (stage.left - client.left > 2 && at(client.left + 1, cy) != kBookBackground)
+      return "beside the stage: " + hex(at(client.left + 1, cy));
+    if (stage.top - client.top > 2 && at(cx, client.top + 1) != kBookBackground)
+      return "above the stage: " + hex(at(cx, client.top + 1));
+    return "";
+  }
+
+  // Polled whole: after a page turn or a change of display mode the window settles, and is
+  // painted, a moment later.
+  ::testing::AssertionResult ShowsPage(HWND window, int page) {
+    std::string problem;
+    if (WaitUntil(kPlayTimeoutMs, [&] { return (problem = PageProblem(window, page)).empty(); }))
+      return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << problem;
   }
 
   static std::string book_;
