@@ -1,12 +1,15 @@
 #include "app/UfrmMain.h"
 
 #include <cstdlib>
+#include <exception>
 #include <memory>
 
 #include "app/command_line.h"
 #include "app/exe_config_info.h"
 #include "app/log4dp.h"
 #include "bundle/bundle_lookup.h"
+#include "content/content_manager.h"
+#include "core/text.h"
 #include "runtime/code_provider.h"
 
 namespace pageturn {
@@ -23,14 +26,74 @@ constexpr int kDesignedWidth = 1020, kDesignedHeight = 575;
 // jitter of a resting mouse and do not end the screen saver.
 constexpr int kMouseMoveTolerance = 5;
 
+constexpr const char* kMainMovieName = "book.swf";
+
+// What a reader is told when the book cannot play, instead of an empty window.
+constexpr const char* kNoMainMovieNotice =
+    "This book cannot be shown: it has no main movie (book.swf).";
+constexpr const char* kNoRuntimeNotice =
+    "This book needs the Adobe Flash Player runtime to play. The book does not carry it, and it "
+    "is not installed on this computer.";
+constexpr const char* kRuntimeFailedNotice = "The Flash Player runtime could not be started: ";
+
 }  // namespace
+
+// Says in plain words why the window shows no book: the text is drawn centred on the window
+// colour, and is the window's text too, so that it can be read from outside.
+class TBookNotice : public TWinControl {
+ public:
+  TBookNotice(TWinControl* owner, const std::string& text) : TWinControl(owner), text_(text) {
+    SetMessageHandler(WM_PAINT, [this](TMessage& m) { Paint(m); });
+    SetMessageHandler(WM_ERASEBKGND, [](TMessage& m) { m.Result = 1; });
+  }
+  ~TBookNotice() override { DestroyHandle(); }
+  const std::string& Text() const { return text_; }
+
+ protected:
+  const char* WindowClassName() const override { return "TBookNotice"; }
+  void CreateParams(TCreateParams& params) override {
+    TWinControl::CreateParams(params);
+    params.Caption = text_;
+    params.ClassStyle |= CS_HREDRAW | CS_VREDRAW;  // the text stays centred on every resize
+  }
+
+ private:
+  void Paint(TMessage& m) {
+    PAINTSTRUCT paint;
+    const HDC dc = ::BeginPaint(Handle(), &paint);
+    RECT client = ClientRect();
+    ::FillRect(dc, &client, ::GetSysColorBrush(COLOR_WINDOW));
+    ::SetBkMode(dc, TRANSPARENT);
+    ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+    const HGDIOBJ oldFont = ::SelectObject(dc, ::GetStockObject(DEFAULT_GUI_FONT));
+    // Centred as a block: measure the wrapped text first, then place it in the middle.
+    RECT text = {client.left + 24, 0, client.right - 24, 0};
+    ::DrawTextA(dc, text_.c_str(), -1, &text, DT_CENTER | DT_WORDBREAK | DT_CALCRECT);
+    const int height = text.bottom - text.top;
+    text.left = client.left + 24;
+    text.right = client.right - 24;
+    text.top = client.top + (client.bottom - client.top - height) / 2;
+    text.bottom = text.top + height;
+    ::DrawTextA(dc, text_.c_str(), -1, &text, DT_CENTER | DT_WORDBREAK);
+    ::SelectObject(dc, oldFont);
+    ::EndPaint(Handle(), &paint);
+    m.Result = 0;
+  }
+
+  std::string text_;
+};
 
 TfrmMain::TfrmMain(TWinControl* owner) : TForm(owner) {
   SetBounds(kDesignedLeft, kDesignedTop, kDesignedWidth, kDesignedHeight);
   SetCaption("Pageturn");
   OnCreate = [this](TWinControl* sender) { FormCreate(sender); };
+  OnKeyDown = [this](TWinControl* sender, WORD& key, TShiftState shift) {
+    FormKeyDown(sender, key, shift);
+  };
   OnKeyPress = [this](TWinControl* sender, char& key) { FormKeyPress(sender, key); };
-  // OnKeyDown and OnKeyUp forward the form's keys to the host control (player wiring).
+  OnKeyUp = [this](TWinControl* sender, WORD& key, TShiftState shift) {
+    FormKeyUp(sender, key, shift);
+  };
 }
 
 void UfrmMainInitialization() {
@@ -51,9 +114,132 @@ void TfrmMain::FormCreate(TWinControl*) {
   ::GetCursorPos(&StartCursorPos);
   ApplyBookConfig();
   Application->SetTitle(Caption());
-  // Steps 6 to 13, the player start-up, follow here: log "Loading book.swf...", fetch book.swf,
-  // create FlashPlayerControl1, bind its events, parent and align it to the client area,
-  // register the global content handler, load the movie from the stream, free the stream.
+
+  TLog4DP::WriteLog("Loading book.swf...");
+  std::unique_ptr<TMemoryStream> movie = LoadBundleEntry(kMainMovieName);
+  const bool hasMovie = movie != nullptr;
+  // A runtime that refuses to be sited or activated raises here; the window then says why
+  // instead of the program ending without a word.
+  std::string failure;
+  try {
+    FlashPlayerControl1 = new TFlashPlayerControl(this);
+    BindPlayerEvents();
+    FlashPlayerControl1->SetParent(this);
+    FlashPlayerControl1->SetAlign(TAlign::alClient);
+  } catch (const std::exception& e) {
+    failure = e.what();
+  } catch (...) {
+    failure = "unknown error";
+  }
+  ContentManager->SetGlobalContentHandler(
+      [this](const std::wstring& url, TStream* stream, bool& handled) {
+        ServeBundleContent(url, stream, handled);
+      });
+  // Without a main movie there is nothing to load: the window says so instead.
+  if (hasMovie && FlashPlayerControl1) {
+    try {
+      FlashPlayerControl1->SetMovieFromStream(*movie);
+    } catch (const std::exception& e) {
+      if (failure.empty()) failure = e.what();
+    }
+  }
+  movie.reset();  // the control has taken the whole movie
+
+  if (!failure.empty()) {
+    TLog4DP::WriteLog("Flash runtime failed to start: " + failure);
+    ShowNotice(kRuntimeFailedNotice + failure);
+  } else if (!FlashPlayerControl1->RuntimeObject()) {
+    TLog4DP::WriteLog("No Flash runtime: none in the book, none installed");
+    ShowNotice(kNoRuntimeNotice);
+  } else if (!hasMovie) {
+    TLog4DP::WriteLog("book.swf not found in the book");
+    ShowNotice(kNoMainMovieNotice);
+  }
+}
+
+void TfrmMain::BindPlayerEvents() {
+  FlashPlayerControl1->OnFSCommand = [this](TWinControl* sender, const std::wstring& command,
+                                            const std::wstring& args) {
+    FlashPlayerControl1FSCommand(sender, command, args);
+  };
+  // Bound so that the control answers the movie's host probe, which it does only for a host that
+  // takes calls; the book asks nothing else of the host.
+  FlashPlayerControl1->OnFlashCall = [this](TWinControl* sender, const std::wstring& request) {
+    FlashPlayerControl1FlashCall(sender, request);
+  };
+  FlashPlayerControl1->OnLoadExternalResource = [this](TWinControl* sender, const std::wstring& url,
+                                                       TStream* stream) {
+    FlashPlayerControl1LoadExternalResource(sender, url, stream);
+  };
+  FlashPlayerControl1->OnLoadExternalResourceEx =
+      [this](TWinControl* sender, const std::wstring& url, TStream* stream, bool& handled) {
+        FlashPlayerControl1LoadExternalResourceEx(sender, url, stream, handled);
+      };
+  FlashPlayerControl1->OnLoadExternalResourceAsync =
+      [this](TWinControl* sender, const std::wstring& path, TStream*& stream) {
+        FlashPlayerControl1LoadExternalResourceAsync(sender, path, stream);
+      };
+}
+
+void TfrmMain::ShowNotice(const std::string& text) {
+  // The notice takes the control's place; the control stays, hidden, for the rest of the run.
+  if (FlashPlayerControl1) FlashPlayerControl1->SetVisible(false);
+  notice_ = new TBookNotice(this, text);
+  notice_->SetParent(this);
+  notice_->SetAlign(TAlign::alClient);
+}
+
+std::string TfrmMain::NoticeText() const { return notice_ ? notice_->Text() : std::string(); }
+
+void TfrmMain::FlashPlayerControl1FSCommand(TWinControl*, const std::wstring& command,
+                                            const std::wstring& args) {
+  if (command == L"fullscreen" && args == L"true")
+    EnterFullScreen();
+  else if (command == L"fullscreen" && args == L"false")
+    LeaveFullScreen();
+}
+
+void TfrmMain::FlashPlayerControl1FlashCall(TWinControl*, const std::wstring&) {}
+
+void TfrmMain::FlashPlayerControl1LoadExternalResource(TWinControl*, const std::wstring& URL,
+                                                       TStream* Stream) {
+  const std::string name = WideToSystem(URL);
+  TLog4DP::WriteLog("To load url2[" + name + "]");
+  if (BundleEntryIndex(name) != 0) {
+    TLog4DP::WriteLog("Got .. url2[" + name + "]");
+    ExtractBundleEntry(name, *Stream);
+  } else if (name.compare(0, 2, "./") == 0) {
+    // Movies name files beside them with a leading "./" that the index does not carry.
+    const std::string rest = name.substr(2);
+    if (BundleEntryIndex(rest) != 0) {
+      TLog4DP::WriteLog("Got .. url2_2[" + rest + "]");
+      ExtractBundleEntry(rest, *Stream);
+    }
+  }
+}
+
+void TfrmMain::FlashPlayerControl1LoadExternalResourceEx(TWinControl*, const std::wstring& URL,
+                                                         TStream*, bool&) {
+  TLog4DP::WriteLog("To load url 333[" + WideToSystem(URL) + "]");
+}
+
+void TfrmMain::FlashPlayerControl1LoadExternalResourceAsync(TWinControl*, const std::wstring& Path,
+                                                            TStream*& Stream) {
+  const std::string name = WideToSystem(Path);
+  TLog4DP::WriteLog("To load url 44[" + name + "]");
+  if (BundleEntryIndex(name) == 0) return;
+  TLog4DP::WriteLog("To load url 44_________[" + name + "]");
+  Stream = LoadBundleEntry(name).release();
+}
+
+void TfrmMain::ServeBundleContent(const std::wstring& URL, TStream* stream, bool& handled) {
+  const std::string name = WideToSystem(URL);
+  TLog4DP::WriteLog("ContentProvider url[" + name + "]");
+  if (BundleEntryIndex(name) <= 0) return;
+  // Taken over: freeing it, on every path, is what ends the delivery.
+  const std::unique_ptr<TStream> taken(stream);
+  handled = true;
+  ExtractBundleEntry(name, *taken);
 }
 
 void TfrmMain::ApplyBookConfig() {
@@ -122,6 +308,16 @@ void TfrmMain::LeaveFullScreen() {
   SetLeft(SavedLeft);
   SetTop(SavedTop);
   SetWindowState(SavedWindowState);
+}
+
+void TfrmMain::FormKeyDown(TWinControl*, WORD& key, TShiftState) {
+  TLog4DP::WriteLog("FormKeyDown[" + std::to_string(key) + "]");
+  if (FlashPlayerControl1) FlashPlayerControl1->Perform(WM_KEYDOWN, key, 0);
+}
+
+void TfrmMain::FormKeyUp(TWinControl*, WORD& key, TShiftState) {
+  TLog4DP::WriteLog("FormKeyUp[" + std::to_string(key) + "]");
+  if (FlashPlayerControl1) FlashPlayerControl1->Perform(WM_KEYUP, key, 0);
 }
 
 void TfrmMain::FormKeyPress(TWinControl*, char& key) {

@@ -1,12 +1,16 @@
 // The main window: the one visible window of the player, its display modes (sized, maximised,
-// full screen, screen saver) and the book configuration applied to it.
+// full screen, screen saver), the book configuration applied to it, and the player that fills it
+// and answers the movie's file requests from the bundle.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 
 #include "app/forms.h"
+#include "core/stream.h"
+#include "flashhost/flash_player_control.h"
 
 namespace pageturn {
 
@@ -14,11 +18,14 @@ namespace pageturn {
 // flash.ocx in the bundle becomes the runtime the control is served from.
 void UfrmMainInitialization();
 
+class TBookNotice;
+
 class TfrmMain : public TForm {
  public:
   explicit TfrmMain(TWinControl* owner);
 
-  // The host control (FlashPlayerControl1) is declared ahead of these with the player wiring.
+  // Created in FormCreate and owned by the form.
+  TFlashPlayerControl* FlashPlayerControl1 = nullptr;
   bool FullScreen = false;
   bool ScreenSaverMode = false;
   std::int32_t SavedWidth = 0;
@@ -29,7 +36,9 @@ class TfrmMain : public TForm {
   POINT StartCursorPos = {0, 0};
 
   void FormCreate(TWinControl* sender);
+  void FormKeyDown(TWinControl* sender, WORD& key, TShiftState shift);
   void FormKeyPress(TWinControl* sender, char& key);
+  void FormKeyUp(TWinControl* sender, WORD& key, TShiftState shift);
   // The application's message hook while the configuration is applied; never marks a message
   // handled.
   void AppMessage(MSG& msg, bool& handled);
@@ -39,8 +48,34 @@ class TfrmMain : public TForm {
   void EnterFullScreen();
   void LeaveFullScreen();
 
+  // The control's events. The three content handlers run on the thread of the runtime's bind or
+  // file open and touch nothing but the bundle, the log and the streams they are given.
+  void FlashPlayerControl1FSCommand(TWinControl* ASender, const std::wstring& command,
+                                    const std::wstring& args);
+  // Calls from the movie other than the host probe (which the control answers itself) go
+  // unanswered.
+  void FlashPlayerControl1FlashCall(TWinControl* ASender, const std::wstring& request);
+  void FlashPlayerControl1LoadExternalResource(TWinControl* ASender, const std::wstring& URL,
+                                               TStream* Stream);
+  void FlashPlayerControl1LoadExternalResourceEx(TWinControl* ASender, const std::wstring& URL,
+                                                 TStream* Stream, bool& bHandled);
+  void FlashPlayerControl1LoadExternalResourceAsync(TWinControl* ASender, const std::wstring& Path,
+                                                    TStream*& Stream);
+  // The content manager's answer to URLs that carry no virtual name: the whole URL looked up in
+  // the bundle. Handled means the stream was taken over (and is freed here).
+  void ServeBundleContent(const std::wstring& URL, TStream* stream, bool& handled);
+
+  // What the window says instead of playing, when it cannot play; empty while it plays.
+  std::string NoticeText() const;
+
  protected:
   const char* WindowClassName() const override { return "TfrmMain"; }
+
+ private:
+  void BindPlayerEvents();
+  void ShowNotice(const std::string& text);
+
+  TBookNotice* notice_ = nullptr;
 };
 
 // The main window, once the program entry has created it.

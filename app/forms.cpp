@@ -42,6 +42,90 @@ void RegisterClassOnce(const char* name, UINT style, HBRUSH background, WNDPROC 
 
 }  // namespace
 
+TShiftState KeysToShiftState(WPARAM keys) {
+  TShiftState shift = 0;
+  if (keys & MK_SHIFT) shift |= ssShift;
+  if (keys & MK_CONTROL) shift |= ssCtrl;
+  if (keys & MK_LBUTTON) shift |= ssLeft;
+  if (keys & MK_RBUTTON) shift |= ssRight;
+  if (keys & MK_MBUTTON) shift |= ssMiddle;
+  if (::GetKeyState(VK_MENU) < 0) shift |= ssAlt;
+  return shift;
+}
+
+COLORREF ColorToRGB(TColor color) {
+  if (color & clSystemColor) return ::GetSysColor(color & 0xFF);
+  return static_cast<COLORREF>(color);
+}
+
+int ScreenPixelsPerInch() {
+  static const int ppi = [] {
+    const HDC screen = ::GetDC(nullptr);
+    const int value = screen ? ::GetDeviceCaps(screen, LOGPIXELSY) : 96;
+    if (screen) ::ReleaseDC(nullptr, screen);
+    return value > 0 ? value : 96;
+  }();
+  return ppi;
+}
+
+// ---- TPopupMenu
+
+TPopupMenu::~TPopupMenu() = default;
+
+void TPopupMenu::Add(const std::string& caption, TNotifyEvent onClick) {
+  items_.push_back({caption, std::move(onClick)});
+}
+
+void TPopupMenu::Popup(int x, int y) {
+  const HMENU menu = ::CreatePopupMenu();
+  if (!menu) return;
+  for (std::size_t i = 0; i < items_.size(); ++i)
+    ::AppendMenuA(menu, MF_STRING, i + 1, items_[i].caption.c_str());
+  const HWND owner = PopupComponent && PopupComponent->HandleAllocated()
+                         ? PopupComponent->Handle()
+                         : ::GetActiveWindow();
+  const UINT chosen = static_cast<UINT>(
+      ::TrackPopupMenu(menu, TPM_RETURNCMD | TPM_NONOTIFY, x, y, 0, owner, nullptr));
+  ::DestroyMenu(menu);
+  if (chosen > 0 && chosen <= items_.size() && items_[chosen - 1].onClick)
+    items_[chosen - 1].onClick(PopupComponent);
+}
+
+// ---- TMainMenu
+
+TMainMenu::TMainMenu(TForm* form) : form_(form), menu_(::CreateMenu()) {}
+
+TMainMenu::~TMainMenu() {
+  if (form_ && form_->HandleAllocated() && ::GetMenu(form_->Handle()) == menu_)
+    ::SetMenu(form_->Handle(), nullptr);
+  if (menu_) ::DestroyMenu(menu_);
+}
+
+void TMainMenu::Add(const std::string& caption, int groupIndex) {
+  items_.push_back({caption, groupIndex});
+  ::AppendMenuA(menu_, MF_STRING, items_.size(), caption.c_str());
+}
+
+HWND TMainMenu::WindowHandle() { return form_ ? form_->Handle() : nullptr; }
+
+void TMainMenu::PopulateOle2Menu(HMENU shared, const int* groups, int groupCount, LONG* widths) {
+  for (int g = 0; g < groupCount; ++g) {
+    const int group = groups[g];
+    LONG count = 0;
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+      if (items_[i].groupIndex != group) continue;
+      ::AppendMenuA(shared, MF_STRING, i + 1, items_[i].caption.c_str());
+      ++count;
+    }
+    if (group >= 0 && group < 6) widths[group] = count;
+  }
+}
+
+void TMainMenu::SetOle2MenuHandle(HMENU shared) {
+  if (!form_ || !form_->HandleAllocated()) return;
+  ::SetMenu(form_->Handle(), shared ? shared : menu_);
+}
+
 TShiftState KeyboardShiftState() {
   TShiftState shift = 0;
   if (::GetKeyState(VK_SHIFT) < 0) shift |= ssShift;
@@ -61,9 +145,173 @@ TWinControl::TWinControl(TWinControl* owner) : owner_(owner) {
     DefaultHandler(m);
     AlignControls();
   });
-  // Key messages offered to the control first (CN_BASE + WM_KEY...): not wanted by default.
+  // Key messages offered to the control first (CN_BASE + WM_KEY...): not wanted by default,
+  // except that a dialog key the control does not want goes to its form (CM_DIALOGKEY).
   for (UINT key = WM_KEYFIRST; key <= WM_KEYLAST; ++key)
     SetMessageHandler(CN_BASE + key, [](TMessage& m) { m.Result = 0; });
+  SetMessageHandler(CN_KEYDOWN, [this](TMessage& m) { DoDialogKeyRequest(m); });
+  SetMessageHandler(CM_DIALOGKEY, [this](TMessage& m) {
+    m.Result = Broadcast(CM_DIALOGKEY, m.WParam, m.LParam);
+  });
+  SetMessageHandler(CM_PARENTFONTCHANGED, [this](TMessage&) {
+    if (parentFont_) NotifyChildren(CM_PARENTFONTCHANGED);
+  });
+  SetMessageHandler(CM_PARENTCOLORCHANGED, [this](TMessage&) {
+    if (parentColor_) NotifyChildren(CM_PARENTCOLORCHANGED);
+  });
+  SetMessageHandler(WM_CONTEXTMENU, [this](TMessage& m) { DoContextMenu(m); });
+  SetMessageHandler(WM_SETFOCUS, [this](TMessage& m) {
+    DefaultHandler(m);
+    if (TForm* form = GetParentForm(this); form && form != this) form->FocusedControlChanged(this);
+  });
+  // The standard mouse events, unless the control raises them itself (csNoStdEvents).
+  const auto mouse = [this](TMessage& m) {
+    DefaultHandler(m);
+    if (controlStyle_ & csNoStdEvents) return;
+    const int x = static_cast<short>(LOWORD(m.LParam)), y = static_cast<short>(HIWORD(m.LParam));
+    TShiftState shift = KeysToShiftState(m.WParam);
+    switch (m.Msg) {
+      case WM_LBUTTONDBLCLK: DblClick(); shift |= ssDouble; MouseDown(TMouseButton::mbLeft, shift, x, y); break;
+      case WM_RBUTTONDBLCLK: shift |= ssDouble; MouseDown(TMouseButton::mbRight, shift, x, y); break;
+      case WM_MBUTTONDBLCLK: shift |= ssDouble; MouseDown(TMouseButton::mbMiddle, shift, x, y); break;
+      case WM_LBUTTONDOWN: MouseDown(TMouseButton::mbLeft, shift, x, y); break;
+      case WM_RBUTTONDOWN: MouseDown(TMouseButton::mbRight, shift, x, y); break;
+      case WM_MBUTTONDOWN: MouseDown(TMouseButton::mbMiddle, shift, x, y); break;
+      case WM_LBUTTONUP: {
+        const RECT client = ClientRect();
+        if (x >= client.left && x < client.right && y >= client.top && y < client.bottom) Click();
+        MouseUp(TMouseButton::mbLeft, shift, x, y);
+        break;
+      }
+      case WM_RBUTTONUP: MouseUp(TMouseButton::mbRight, shift, x, y); break;
+      case WM_MBUTTONUP: MouseUp(TMouseButton::mbMiddle, shift, x, y); break;
+      case WM_MOUSEMOVE: MouseMove(shift, x, y); break;
+      default: break;
+    }
+  };
+  for (UINT msg : {WM_LBUTTONDOWN, WM_RBUTTONDOWN, WM_MBUTTONDOWN, WM_LBUTTONDBLCLK,
+                   WM_RBUTTONDBLCLK, WM_MBUTTONDBLCLK, WM_LBUTTONUP, WM_RBUTTONUP, WM_MBUTTONUP,
+                   WM_MOUSEMOVE})
+    SetMessageHandler(msg, mouse);
+}
+
+void TWinControl::MouseDown(TMouseButton button, TShiftState shift, int x, int y) {
+  if (OnMouseDown) OnMouseDown(this, button, shift, x, y);
+}
+void TWinControl::MouseUp(TMouseButton button, TShiftState shift, int x, int y) {
+  if (OnMouseUp) OnMouseUp(this, button, shift, x, y);
+}
+void TWinControl::MouseMove(TShiftState shift, int x, int y) {
+  if (OnMouseMove) OnMouseMove(this, shift, x, y);
+}
+void TWinControl::Click() {
+  if (OnClick) OnClick(this);
+}
+void TWinControl::DblClick() {
+  if (OnDblClick) OnDblClick(this);
+}
+
+void TWinControl::SendCancelMode() {
+  TForm* form = GetParentForm(this);
+  if (!form) return;
+  TWinControl* focused = form->ActiveControl();
+  if (focused && focused != this) focused->Perform(CM_CANCELMODE, 0, 0);
+}
+
+LRESULT TWinControl::Broadcast(UINT msg, WPARAM wParam, LPARAM lParam) {
+  const std::vector<TWinControl*> children = controls_;
+  for (TWinControl* child : children)
+    if (const LRESULT result = child->Perform(msg, wParam, lParam)) return result;
+  return 0;
+}
+
+void TWinControl::NotifyChildren(UINT msg) {
+  const std::vector<TWinControl*> children = controls_;
+  for (TWinControl* child : children) child->Perform(msg, 0, 0);
+}
+
+void TWinControl::DoDialogKeyRequest(TMessage& message) {
+  message.Result = 0;
+  UINT want = 0;
+  switch (message.WParam) {
+    case VK_TAB: want = DLGC_WANTTAB; break;
+    case VK_LEFT: case VK_RIGHT: case VK_UP: case VK_DOWN: want = DLGC_WANTARROWS; break;
+    case VK_RETURN: case VK_EXECUTE: case VK_ESCAPE: case VK_CANCEL: want = DLGC_WANTALLKEYS; break;
+    default: return;
+  }
+  if (handle_ && (::SendMessageA(handle_, WM_GETDLGCODE, 0, 0) & want)) return;
+  TForm* form = GetParentForm(this);
+  if (form && form != this && form->Perform(CM_DIALOGKEY, message.WParam, message.LParam) != 0)
+    message.Result = 1;
+}
+
+void TWinControl::DoContextMenu(TMessage& message) {
+  if (designMode_ || !popupMenu_) {
+    DefaultHandler(message);
+    return;
+  }
+  POINT at = {static_cast<short>(LOWORD(message.LParam)),
+              static_cast<short>(HIWORD(message.LParam))};
+  // The keyboard's request (-1, -1) opens the menu at the control's top-left corner.
+  if (at.x == -1 && at.y == -1) at = ClientToScreen(POINT{0, 0});
+  popupMenu_->PopupComponent = this;
+  popupMenu_->Popup(at.x, at.y);
+  message.Result = 1;
+}
+
+bool TWinControl::PaletteChanged(bool foreground) {
+  bool realised = false;
+  const std::vector<TWinControl*> children = controls_;
+  for (TWinControl* child : children) realised = child->PaletteChanged(foreground) || realised;
+  return realised;
+}
+
+POINT TWinControl::ClientToScreen(POINT point) {
+  if (handle_) ::ClientToScreen(handle_, &point);
+  return point;
+}
+
+TColor TWinControl::Color() const {
+  return parentColor_ && parent_ ? parent_->Color() : color_;
+}
+
+void TWinControl::SetColor(TColor color) {
+  color_ = color;
+  parentColor_ = false;
+  NotifyChildren(CM_PARENTCOLORCHANGED);
+}
+
+void TWinControl::SetParentColor(bool value) {
+  if (value == parentColor_) return;
+  if (!value) color_ = Color();  // keeps what it showed
+  parentColor_ = value;
+  if (value) NotifyChildren(CM_PARENTCOLORCHANGED);
+}
+
+const TFont& TWinControl::Font() const {
+  return parentFont_ && parent_ ? parent_->Font() : font_;
+}
+
+void TWinControl::SetFont(const TFont& font) {
+  font_ = font;
+  parentFont_ = false;
+  NotifyChildren(CM_PARENTFONTCHANGED);
+}
+
+void TWinControl::SetParentFont(bool value) {
+  if (value == parentFont_) return;
+  if (!value) font_ = Font();
+  parentFont_ = value;
+  if (value) NotifyChildren(CM_PARENTFONTCHANGED);
+}
+
+bool TWinControl::CanFocus() {
+  if (!GetParentForm(this)) return false;
+  for (TWinControl* control = this; control; control = control->parent_) {
+    if (!control->visible_) return false;
+    if (control->handle_ && !::IsWindowEnabled(control->handle_)) return false;
+  }
+  return true;
 }
 
 TWinControl::~TWinControl() {
@@ -435,6 +683,12 @@ TForm::TForm(TWinControl* owner) : TWinControl(owner) {
     }
     inherited(m);
   });
+  SetMessageHandler(WM_QUERYNEWPALETTE, [this](TMessage& m) {
+    m.Result = TWinControl::PaletteChanged(true) ? 1 : 0;
+  });
+  SetMessageHandler(WM_PALETTECHANGED, [this](TMessage& m) {
+    if (reinterpret_cast<HWND>(m.WParam) != Handle()) TWinControl::PaletteChanged(false);
+  });
   ChainMessageHandler(WM_DESTROY, [this](TMessage& m, const TMessageHandler& inherited) {
     showing_ = false;
     if (Application && Application->MainForm() == this) Application->Terminate();
@@ -524,6 +778,20 @@ TWinControl* TForm::ActiveControl() {
     if (control && GetParentForm(control) == this) return control;
   }
   return nullptr;
+}
+
+void TForm::FocusedControlChanged(TWinControl* control) {
+  if (changingFocus_) return;  // the UI activation may move the focus again
+  changingFocus_ = true;
+  try {
+    if (ActiveOleControl && ActiveOleControl != control)
+      ActiveOleControl->Perform(CM_UIDEACTIVATE, 0, 0);
+    control->Perform(CM_UIACTIVATE, 0, 0);
+  } catch (...) {
+    changingFocus_ = false;
+    throw;
+  }
+  changingFocus_ = false;
 }
 
 void TForm::DoCreate() {

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
@@ -17,6 +18,17 @@ namespace pageturn {
 // CN_BASE (CN_BASE + WM_KEYDOWN is a key message offered to the focused control first).
 constexpr UINT CM_BASE = 0xB000;
 constexpr UINT CN_BASE = 0xBC00;
+// The notifications the framework sends its controls. Dialog keys go to the form, which offers
+// them to its controls in turn; font and colour changes go to the children that follow their
+// parent's; UI activation follows the keyboard focus between the controls of a form.
+constexpr UINT CM_CANCELMODE = CM_BASE + 0x04;
+constexpr UINT CM_DIALOGKEY = CM_BASE + 0x05;
+constexpr UINT CM_PARENTFONTCHANGED = CM_BASE + 0x08;
+constexpr UINT CM_PARENTCOLORCHANGED = CM_BASE + 0x09;
+constexpr UINT CM_UIACTIVATE = CM_BASE + 0x29;
+constexpr UINT CM_UIDEACTIVATE = CM_BASE + 0x2A;
+constexpr UINT CM_DOCWINDOWACTIVATE = CM_BASE + 0x2B;
+constexpr UINT CN_KEYDOWN = CN_BASE + WM_KEYDOWN;
 
 struct TMessage {
   UINT Msg;
@@ -29,11 +41,65 @@ enum class TWindowState { wsNormal, wsMinimized, wsMaximized };
 enum class TAlign { alNone, alClient };
 
 using TShiftState = unsigned;
-constexpr TShiftState ssShift = 1, ssAlt = 2, ssCtrl = 4;
+constexpr TShiftState ssShift = 1, ssAlt = 2, ssCtrl = 4, ssLeft = 8, ssRight = 16,
+                      ssMiddle = 32, ssDouble = 64;
 TShiftState KeyboardShiftState();
+// The shift state of a mouse message: its key flags (MK_*) and the Alt key.
+TShiftState KeysToShiftState(WPARAM keys);
+
+enum class TMouseButton { mbLeft, mbRight, mbMiddle };
+
+// Colours as the framework keeps them: 0x00BBGGRR, or 0x80000000 | COLOR_* for a system colour.
+using TColor = std::int32_t;
+constexpr TColor clSystemColor = static_cast<TColor>(0x80000000u);
+constexpr TColor clWindow = clSystemColor | COLOR_WINDOW;
+constexpr TColor clWindowText = clSystemColor | COLOR_WINDOWTEXT;
+constexpr TColor clBtnFace = clSystemColor | COLOR_BTNFACE;
+COLORREF ColorToRGB(TColor color);
+
+struct TFont {
+  std::string Name = "MS Sans Serif";
+  int Height = -11;  // pixels, negative: the character height without internal leading
+  TColor Color = clWindowText;
+  bool Bold = false, Italic = false, Underline = false, StrikeOut = false;
+  BYTE Charset = DEFAULT_CHARSET;
+};
+
+// Control styles.
+using TControlStyle = unsigned;
+constexpr TControlStyle csAcceptsControls = 1;  // may hold child controls
+constexpr TControlStyle csDoubleClicks = 2;     // double-clicks reach the control as such
+constexpr TControlStyle csNoStdEvents = 4;      // the framework raises no mouse events itself
+
+// Pixels per logical inch of the screen.
+int ScreenPixelsPerInch();
 
 class TWinControl;
 using TNotifyEvent = std::function<void(TWinControl* sender)>;
+using TMouseEvent =
+    std::function<void(TWinControl* sender, TMouseButton button, TShiftState shift, int x, int y)>;
+using TMouseMoveEvent = std::function<void(TWinControl* sender, TShiftState shift, int x, int y)>;
+
+// A context menu: items with a caption and a click handler, shown at a screen point.
+class TPopupMenu {
+ public:
+  TPopupMenu() = default;
+  virtual ~TPopupMenu();
+  TPopupMenu(const TPopupMenu&) = delete;
+  TPopupMenu& operator=(const TPopupMenu&) = delete;
+
+  void Add(const std::string& caption, TNotifyEvent onClick);
+  // Shows the menu at the screen point for `component` and runs the chosen item's handler.
+  virtual void Popup(int x, int y);
+  TWinControl* PopupComponent = nullptr;
+
+ private:
+  struct TItem {
+    std::string caption;
+    TNotifyEvent onClick;
+  };
+  std::vector<TItem> items_;
+};
 using TKeyEvent = std::function<void(TWinControl* sender, WORD& key, TShiftState shift)>;
 using TKeyPressEvent = std::function<void(TWinControl* sender, char& key)>;
 using TMessageHandler = std::function<void(TMessage& message)>;
@@ -83,6 +149,44 @@ class TWinControl {
   TKeyEvent OnKeyDown;
   TKeyPressEvent OnKeyPress;
   TKeyEvent OnKeyUp;
+  TMouseEvent OnMouseDown;
+  TMouseEvent OnMouseUp;
+  TMouseMoveEvent OnMouseMove;
+  TNotifyEvent OnClick;
+  TNotifyEvent OnDblClick;
+
+  const std::string& Name() const { return name_; }
+  void SetName(const std::string& name) { name_ = name; }
+
+  // Colour and font; while ParentColor / ParentFont are set they are the parent's. Setting
+  // either clears its Parent flag and tells the children that follow this control.
+  TColor Color() const;
+  void SetColor(TColor color);
+  bool ParentColor() const { return parentColor_; }
+  void SetParentColor(bool value);
+  const TFont& Font() const;
+  void SetFont(const TFont& font);
+  bool ParentFont() const { return parentFont_; }
+  void SetParentFont(bool value);
+
+  TPopupMenu* PopupMenu() const { return popupMenu_; }
+  void SetPopupMenu(TPopupMenu* menu) { popupMenu_ = menu; }
+
+  // The framework's design mode: the control is being laid out, not run.
+  bool DesignMode() const { return designMode_; }
+  void SetDesignMode(bool value) { designMode_ = value; }
+
+  TControlStyle ControlStyle() const { return controlStyle_; }
+  void SetControlStyle(TControlStyle style) { controlStyle_ = style; }
+  bool TabStop() const { return tabStop_; }
+  void SetTabStop(bool value) { tabStop_ = value; }
+  // Whether the keyboard focus may go here: on a form, and visible and enabled up to it.
+  bool CanFocus();
+  POINT ClientToScreen(POINT point);
+
+  // A palette change seen by the form (foreground: the form may realise its palette now); true
+  // when this control or one of its children realised one. The form asks its controls.
+  virtual bool PaletteChanged(bool foreground);
 
   // The control bound to a window by this framework, or none.
   static TWinControl* FromHandle(HWND window);
@@ -139,6 +243,18 @@ class TWinControl {
   // Frees the owned controls now rather than after this class's destructor.
   void DestroyComponents();
 
+  // What the mouse events raise; the framework's own mouse handling calls them unless
+  // csNoStdEvents is set.
+  virtual void MouseDown(TMouseButton button, TShiftState shift, int x, int y);
+  virtual void MouseUp(TMouseButton button, TShiftState shift, int x, int y);
+  virtual void MouseMove(TShiftState shift, int x, int y);
+  virtual void Click();
+  virtual void DblClick();
+  // Ends the capture or menu mode of the form's focused control when it is another one.
+  void SendCancelMode();
+  // Sends `msg` to every child in turn until one sets a nonzero result.
+  LRESULT Broadcast(UINT msg, WPARAM wParam, LPARAM lParam);
+
   // Lays the children with alClient over the client area, less the border width.
   void AlignControls();
   virtual int ClientInset() const { return 0; }
@@ -152,6 +268,9 @@ class TWinControl {
   void DoKeyDown(TMessage& message);
   void DoKeyPress(TMessage& message);
   void DoKeyUp(TMessage& message);
+  void DoContextMenu(TMessage& message);
+  void DoDialogKeyRequest(TMessage& message);
+  void NotifyChildren(UINT msg);
 
   TWinControl* owner_;
   std::vector<TWinControl*> owned_;
@@ -163,9 +282,46 @@ class TWinControl {
   TAlign align_ = TAlign::alNone;
   int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
   bool visible_ = true;
+  std::string name_;
+  TColor color_ = clBtnFace;
+  bool parentColor_ = true;
+  TFont font_;
+  bool parentFont_ = true;
+  TPopupMenu* popupMenu_ = nullptr;
+  bool designMode_ = false;
+  TControlStyle controlStyle_ = csAcceptsControls | csDoubleClicks;
+  bool tabStop_ = false;
 };
 
 class TForm;
+
+// A form's menu bar: top-level items with a group index, as OLE menu merging sorts them.
+class TMainMenu {
+ public:
+  explicit TMainMenu(TForm* form);
+  ~TMainMenu();
+  TMainMenu(const TMainMenu&) = delete;
+  TMainMenu& operator=(const TMainMenu&) = delete;
+
+  void Add(const std::string& caption, int groupIndex);
+  HMENU Handle() const { return menu_; }
+  // The form's window, which shows the menu.
+  HWND WindowHandle();
+  // Copies the items of each group in `groups` to the end of `shared`, in order, and stores
+  // how many each gave in `widths[group]` (widths has six entries, as OLEMENUGROUPWIDTHS).
+  void PopulateOle2Menu(HMENU shared, const int* groups, int groupCount, LONG* widths);
+  // Shows `shared` on the form in place of this menu; 0 puts this menu back.
+  void SetOle2MenuHandle(HMENU shared);
+
+ private:
+  struct TItem {
+    std::string caption;
+    int groupIndex;
+  };
+  TForm* form_;
+  HMENU menu_;
+  std::vector<TItem> items_;
+};
 
 // The application: its title, main form, per-message hook and message loop.
 class TApplication {
@@ -249,6 +405,13 @@ class TForm : public TWinControl {
   TWinControl* ActiveControl();
   // The OLE control of this form that is UI active, kept by the hosted controls.
   TWinControl* ActiveOleControl = nullptr;
+  // Told by a control that took the keyboard focus: the UI-active OLE control, when another,
+  // is UI-deactivated, then the control UI-activated.
+  void FocusedControlChanged(TWinControl* control);
+  // An MDI child form (this framework makes none; the hosted controls ask).
+  bool IsMDIChild() const { return false; }
+  // The menu bar, or none; not owned.
+  TMainMenu* Menu = nullptr;
 
   TNotifyEvent OnCreate;
   // Runs OnCreate; the application calls it once the form has its window.
@@ -260,6 +423,7 @@ class TForm : public TWinControl {
 
  private:
   std::string caption_;
+  bool changingFocus_ = false;
   TWindowState windowState_ = TWindowState::wsNormal;
   int borderWidth_ = 0;
   bool showing_ = false;

@@ -2,9 +2,11 @@
 #include <windows.h>
 
 #include <exception>
+#include <string>
 
 #include "app/UfrmMain.h"
 #include "app/forms.h"
+#include "app/log4dp.h"
 #include "runtime/flash_control_unit.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -29,8 +31,18 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     TApplication application;
     Application = &application;
     application.Initialize();
-    frmMain = application.CreateForm<TfrmMain>();
-    application.Run();
+    try {
+      frmMain = application.CreateForm<TfrmMain>();
+    } catch (const std::exception& e) {
+      // The form stands once its window exists: a runtime that refuses in-place activation
+      // leaves the host control a plain window, so the program goes on with what it has and
+      // the log says why.
+      TLog4DP::WriteLog(std::string("Main window start-up failed: ") + e.what());
+    } catch (...) {
+      TLog4DP::WriteLog("Main window start-up failed");
+    }
+    frmMain = dynamic_cast<TfrmMain*>(application.MainForm());
+    if (frmMain) application.Run();
     frmMain = nullptr;
   } catch (...) {
     // The shell shows no message of its own.

@@ -34,6 +34,8 @@ ComPtr<T> Adopt(T* object) {
 class OleError : public Error {
  public:
   explicit OleError(HRESULT hr) : Error(Describe(hr)), hr_(hr) {}
+  // A failure that has a text of its own ("OLE control activation failed").
+  OleError(HRESULT hr, const std::string& message) : Error(message), hr_(hr) {}
   HRESULT hr() const { return hr_; }
 
  private:

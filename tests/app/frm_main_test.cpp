@@ -1,5 +1,6 @@
 // The main window and the form framework in this process, with real windows (under Xvfb when
-// run under Wine). This test program carries no bundle, so the configuration is unreadable.
+// run under Wine). This test program carries no bundle, so the configuration is unreadable, and
+// there is no main movie to play.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -7,6 +8,7 @@
 
 #include "app/UfrmMain.h"
 #include "app/forms.h"
+#include "runtime/flash_control_unit.h"
 
 namespace pageturn {
 namespace {
@@ -34,6 +36,8 @@ bool TakeQuit() {
 class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // As the program starts: the control unit first, which the main window's player needs.
+    FlashControlUnitStartup();
     app_ = std::make_unique<TApplication>();
     Application = app_.get();
     app_->Initialize();
@@ -42,6 +46,7 @@ class MainWindowTest : public ::testing::Test {
   void TearDown() override {
     app_.reset();
     Application = nullptr;
+    FlashControlUnitShutdown();
     TakeQuit();
   }
   HWND Window() { return form_->Handle(); }

@@ -1,5 +1,10 @@
 #include "tests/e2e/book_harness.h"
 
+#include <tlhelp32.h>
+#include <wincodec.h>
+
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -8,6 +13,7 @@
 #include <stdexcept>
 
 #include "bundle/bundle_writer.h"
+#include "core/com.h"
 
 namespace pageturn::e2e {
 
@@ -201,6 +207,168 @@ std::vector<std::string> FolderEntries(const std::string& folder) {
   } while (::FindNextFileA(find, &data));
   ::FindClose(find);
   return names;
+}
+
+std::vector<std::string> ReadLines(const std::string& path) {
+  std::vector<std::string> lines;
+  std::istringstream in(ReadFileBytes(path));
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+TScreenShot CaptureScreen(const RECT& rect) {
+  TScreenShot shot;
+  shot.width = rect.right - rect.left;
+  shot.height = rect.bottom - rect.top;
+  if (shot.width <= 0 || shot.height <= 0) return shot;
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = shot.width;
+  info.bmiHeader.biHeight = -shot.height;  // top-down rows
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  const HDC screen = ::GetDC(nullptr);
+  const HDC memory = ::CreateCompatibleDC(screen);
+  void* bits = nullptr;
+  const HBITMAP bitmap = ::CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (bitmap && bits) {
+    const HGDIOBJ old = ::SelectObject(memory, bitmap);
+    ::BitBlt(memory, 0, 0, shot.width, shot.height, screen, rect.left, rect.top, SRCCOPY);
+    ::GdiFlush();
+    const auto* p = static_cast<const std::uint32_t*>(bits);
+    shot.pixels.assign(p, p + static_cast<size_t>(shot.width) * shot.height);
+    for (auto& pixel : shot.pixels) pixel &= 0xFFFFFF;
+    ::SelectObject(memory, old);
+  }
+  if (bitmap) ::DeleteObject(bitmap);
+  ::DeleteDC(memory);
+  ::ReleaseDC(nullptr, screen);
+  return shot;
+}
+
+bool SavePng(const TScreenShot& shot, const std::string& path) {
+  if (shot.pixels.empty()) return false;
+  const HRESULT init = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  bool saved = false;
+  {
+    ComPtr<IWICImagingFactory> factory;
+    ComPtr<IWICStream> stream;
+    ComPtr<IWICBitmapEncoder> encoder;
+    ComPtr<IWICBitmapFrameEncode> frame;
+    const std::wstring widePath(path.begin(), path.end());
+    WICPixelFormatGUID format = GUID_WICPixelFormat32bppBGR;
+    std::vector<std::uint32_t> rows = shot.pixels;
+    saved = SUCCEEDED(::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                         IID_PPV_ARGS(factory.GetAddressOf()))) &&
+            SUCCEEDED(factory->CreateStream(stream.GetAddressOf())) &&
+            SUCCEEDED(stream->InitializeFromFilename(widePath.c_str(), GENERIC_WRITE)) &&
+            SUCCEEDED(
+                factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, encoder.GetAddressOf())) &&
+            SUCCEEDED(encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache)) &&
+            SUCCEEDED(encoder->CreateNewFrame(frame.GetAddressOf(), nullptr)) &&
+            SUCCEEDED(frame->Initialize(nullptr)) &&
+            SUCCEEDED(frame->SetSize(shot.width, shot.height)) &&
+            SUCCEEDED(frame->SetPixelFormat(&format)) &&
+            SUCCEEDED(frame->WritePixels(shot.height, shot.width * 4,
+                                         static_cast<UINT>(rows.size() * 4),
+                                         reinterpret_cast<BYTE*>(rows.data()))) &&
+            SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit());
+  }
+  if (SUCCEEDED(init)) ::CoUninitialize();
+  return saved;
+}
+
+std::vector<std::string> ModuleNames(DWORD pid) {
+  std::vector<std::string> names;
+  HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid);
+  if (snapshot == INVALID_HANDLE_VALUE) return names;
+  MODULEENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL ok = ::Module32First(snapshot, &entry); ok; ok = ::Module32Next(snapshot, &entry)) {
+    std::string name = entry.szModule;
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    names.push_back(name);
+  }
+  ::CloseHandle(snapshot);
+  return names;
+}
+
+int MappedImagesOfSize(DWORD pid, DWORD sizeOfImage) {
+  const HANDLE process = ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+  if (!process) return -1;
+  int found = 0;
+  MEMORY_BASIC_INFORMATION info;
+  for (auto* at = static_cast<BYTE*>(nullptr);
+       ::VirtualQueryEx(process, at, &info, sizeof info) == sizeof info;
+       at = static_cast<BYTE*>(info.BaseAddress) + info.RegionSize) {
+    if (info.State != MEM_COMMIT || info.Type != MEM_PRIVATE ||
+        info.AllocationBase != info.BaseAddress || info.Protect != PAGE_EXECUTE_READWRITE)
+      continue;
+    IMAGE_DOS_HEADER dos;
+    IMAGE_NT_HEADERS32 nt;
+    SIZE_T got = 0;
+    if (!::ReadProcessMemory(process, info.BaseAddress, &dos, sizeof dos, &got) ||
+        dos.e_magic != IMAGE_DOS_SIGNATURE)
+      continue;
+    if (!::ReadProcessMemory(process, static_cast<BYTE*>(info.BaseAddress) + dos.e_lfanew, &nt,
+                             sizeof nt, &got) ||
+        nt.Signature != IMAGE_NT_SIGNATURE)
+      continue;
+    if (nt.OptionalHeader.SizeOfImage == sizeOfImage) ++found;
+  }
+  ::CloseHandle(process);
+  return found;
+}
+
+DWORD SizeOfImage(const std::string& image) {
+  if (image.size() < sizeof(IMAGE_DOS_HEADER)) return 0;
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image.data());
+  if (dos->e_lfanew < 0 || image.size() < dos->e_lfanew + sizeof(IMAGE_NT_HEADERS32)) return 0;
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(image.data() + dos->e_lfanew);
+  return nt->OptionalHeader.SizeOfImage;
+}
+
+namespace {
+constexpr const char* kRuntimeKey = "CLSID\\{D27CDB6E-AE6D-11cf-96B8-444553540000}\\InprocServer32";
+
+void SetRegisteredRuntime(const std::string& path) {
+  if (path.empty()) {
+    ::RegDeleteKeyA(HKEY_CLASSES_ROOT, kRuntimeKey);
+    return;
+  }
+  HKEY key;
+  if (::RegCreateKeyExA(HKEY_CLASSES_ROOT, kRuntimeKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+    throw std::runtime_error("cannot register the runtime");
+  ::RegSetValueExA(key, "", 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
+                   static_cast<DWORD>(path.size() + 1));
+  ::RegCloseKey(key);
+}
+}  // namespace
+
+TRegisteredRuntime::TRegisteredRuntime(const std::string& path) {
+  HKEY key;
+  if (::RegOpenKeyExA(HKEY_CLASSES_ROOT, kRuntimeKey, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
+    char value[MAX_PATH + 1] = {};
+    DWORD size = MAX_PATH;
+    existed_ = ::RegQueryValueExA(key, "", nullptr, nullptr, reinterpret_cast<BYTE*>(value),
+                                  &size) == ERROR_SUCCESS;
+    old_ = value;
+    ::RegCloseKey(key);
+  }
+  SetRegisteredRuntime(path);
+}
+
+TRegisteredRuntime::~TRegisteredRuntime() {
+  try {
+    SetRegisteredRuntime(existed_ ? old_ : std::string());
+  } catch (...) {
+  }
 }
 
 }  // namespace pageturn::e2e

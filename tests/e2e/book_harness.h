@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -76,5 +77,39 @@ bool FileExists(const std::string& path);
 // Waits until the file holds the text; for log lines written by the book's message loop.
 bool WaitForFileText(const std::string& path, const std::string& text, DWORD timeoutMs = 10000);
 std::vector<std::string> FolderEntries(const std::string& folder);
+// The lines of a text file, without their line ends.
+std::vector<std::string> ReadLines(const std::string& path);
+
+// What the screen shows in a rectangle (screen coordinates), as 0xRRGGBB pixels by rows.
+struct TScreenShot {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint32_t> pixels;
+  std::uint32_t At(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
+};
+TScreenShot CaptureScreen(const RECT& rect);
+// Writes the shot as a PNG file (with the platform's imaging); false when that fails.
+bool SavePng(const TScreenShot& shot, const std::string& path);
+
+// The names of the modules loaded in the process, lower case.
+std::vector<std::string> ModuleNames(DWORD pid);
+// Private, committed, executable-and-writable regions of the process that begin with a PE image
+// of the given size of image: what an in-memory loader leaves and the system loader never does.
+int MappedImagesOfSize(DWORD pid, DWORD sizeOfImage);
+DWORD SizeOfImage(const std::string& image);
+
+// Sets (or, with an empty path, removes) the Flash runtime registered in the prefix for the
+// life of the object, and puts back what was there.
+class TRegisteredRuntime {
+ public:
+  explicit TRegisteredRuntime(const std::string& path);
+  ~TRegisteredRuntime();
+  TRegisteredRuntime(const TRegisteredRuntime&) = delete;
+  TRegisteredRuntime& operator=(const TRegisteredRuntime&) = delete;
+
+ private:
+  bool existed_ = false;
+  std::string old_;
+};
 
 }  // namespace pageturn::e2e
