@@ -1,7 +1,7 @@
 // A book made by `pageturn-pack make` from generated pictures, played by the real player with
 // the stand-in runtime under Wine: the screen shows each page's picture where the stage puts it,
 // keys and clicks turn pages, F toggles full screen, and the debug log shows each page's request.
-// Built once the player hosts the control (the flashhost room is there).
+// Built once the player hosts the control and the stand-in draws.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <zlib.h>
