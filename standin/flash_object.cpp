@@ -70,7 +70,9 @@ STDMETHODIMP FlashObject::QueryInterface(REFIID riid, void** ppv) {
     *ppv = static_cast<IProvideClassInfo2*>(this);
   else if (riid == IID_IDispatch || riid == kIidShockwaveFlash)
     *ppv = static_cast<IShockwaveFlash*>(this);
+#ifdef STANDIN_TEST_SURFACE
   else if (riid == IID_IStandInTestSurface) return CreateTestSurface(this, riid, ppv);
+#endif
   else return E_NOINTERFACE;
   AddRef();
   return S_OK;
