@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <set>
 
 #include "com_support.h"
 
@@ -112,6 +113,21 @@ std::wstring Player::GetVariable(const std::wstring& name) const {
 // Loads
 
 void Player::Load(int level, const std::wstring& url) {
+  fetchLog_.Add(url);
+  size_t loading = std::count_if(jobs_.begin(), jobs_.end(), [level](const auto& j) {
+    return j->level != level && WaitForSingleObject(j->thread.get(), 0) != WAIT_OBJECT_0;
+  });
+  if (loading >= kMaxConcurrentLoads) {
+    lastError_ = L"too many loads at once: " + url;
+    return;
+  }
+  std::set<int> numbers;
+  for (const auto& [number, present] : levels_) numbers.insert(number);
+  for (const auto& job : jobs_) numbers.insert(job->level);
+  if (!numbers.count(level) && numbers.size() >= kMaxLevels) {
+    lastError_ = L"too many levels: " + url;
+    return;
+  }
   unsigned generation = ++generation_[level];
   if (level == 0) loadingPercent_ = 0;
   // A newer load of the same level makes the older one pointless.
@@ -124,7 +140,6 @@ void Player::Load(int level, const std::wstring& url) {
   job->generation = generation;
   job->url = url;
   job->notify = messageWindow_;
-  fetchLog_.Add(url);
   auto* threadRef = new std::shared_ptr<FetchJob>(job);
   ModuleAddRef();
   job->thread.Reset(CreateThread(nullptr, 0, FetchThread, threadRef, 0, nullptr));
@@ -169,13 +184,18 @@ void Player::CancelFetches() {
   }
 }
 
+bool Player::Current(const FetchJob& job) const {
+  auto it = generation_.find(job.level);
+  return it != generation_.end() && it->second == job.generation;
+}
+
 void Player::OnFetchProgress(void* posted, size_t bytes) {
   // Only the status line follows the bytes as they come; the movie is read once complete.
   auto it = std::find_if(jobs_.begin(), jobs_.end(),
                          [posted](const auto& j) { return j.get() == posted; });
   if (it == jobs_.end()) return;
   FetchJob* job = it->get();
-  if (job->generation != generation_[job->level]) return;
+  if (!Current(*job)) return;
   receivedBytes_ = bytes;
   size_t total = job->expected;
   if (job->level == 0 && total > 0) {
@@ -205,14 +225,15 @@ void Player::OnFetchDone(void* posted) {
 }
 
 void Player::FinishFetch(const std::shared_ptr<FetchJob>& job) {
-  if (job->generation != generation_[job->level]) return;  // superseded
+  if (!Current(*job)) return;  // superseded
   // The events below reach the container, which may dispatch messages: other level changes
   // wait until this one is complete.
   ActionScope scope(*this);
   const FetchResult& r = job->result;
   if (!r.Succeeded()) {
-    lastError_ = L"fetch of " + job->url + L" failed: " + Hex(FAILED(r.bindResult) ? r.bindResult
-                                                                                    : r.stopResult);
+    lastError_ = L"fetch of " + job->url + L" failed: " +
+                 (r.tooLarge ? std::wstring(L"more than the largest movie")
+                             : Hex(FAILED(r.bindResult) ? r.bindResult : r.stopResult));
     if (job->level == 0) host_.OnReadyState(4);
     return;
   }
@@ -258,12 +279,17 @@ void Player::FinishFetch(const std::shared_ptr<FetchJob>& job) {
 }
 
 void Player::Unload(int level) {
-  ++generation_[level];
+  auto known = generation_.find(level);
+  if (known == generation_.end()) return;  // never loaded
+  ++known->second;
   for (auto& job : jobs_)
     if (job->level == level) SetEvent(job->cancel.get());
   // The level may be the one whose actions are running right now.
   WhenNoActionsRun([this, level] {
     levels_.erase(level);
+    // Forgotten unless a load of it is still winding down (a fresh load counts from 1 again).
+    if (std::none_of(jobs_.begin(), jobs_.end(), [level](const auto& j) { return j->level == level; }))
+      generation_.erase(level);
     UpdateTimer();
     host_.OnChanged();
   });

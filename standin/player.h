@@ -43,6 +43,11 @@ class Player {
  public:
   struct Level;
 
+  // A movie may ask for any number of levels and loads; these many are kept (further requests
+  // fail with an error, the movies already there play on).
+  static constexpr size_t kMaxLevels = 32;
+  static constexpr size_t kMaxConcurrentLoads = 8;
+
   explicit Player(PlayerHost& host) : host_(host) {}
   ~Player();
   Player(const Player&) = delete;
@@ -98,6 +103,8 @@ class Player {
   class LevelHost;
 
   static DWORD WINAPI FetchThread(void* param);
+  // The job is the load of its level that still counts.
+  bool Current(const FetchJob& job) const;
   void FinishFetch(const std::shared_ptr<FetchJob>& job);
   void WhenNoActionsRun(std::function<void()> change);
   void UpdateTimer();
