@@ -8,9 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "swf_reader.h"
+#include "swf/swf_reader.h"
 
 namespace standin::swf {
+
+using namespace ::swf;
 
 class TimelineHost {
  public:

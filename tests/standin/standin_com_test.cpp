@@ -24,6 +24,7 @@
 namespace {
 
 using namespace standin::testing;
+using namespace swftest;
 using standin::IShockwaveFlash;
 using standin::kClsidShockwaveFlash;
 using standin::kDiidShockwaveFlashEvents;

@@ -1,4 +1,4 @@
-// Writes small SWF files of the played subset for the stand-in's tests.
+// Lays out small SWF files byte by byte, apart from the swf writer, for tests of readers.
 #pragma once
 
 #include <zlib.h>
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace standin::testing {
+namespace swftest {
 
 using Bytes = std::vector<uint8_t>;
 
@@ -109,4 +109,4 @@ inline Bytes PushInt(int32_t v) {
 }
 inline const Bytes kStop = {0x07}, kPlay = {0x06}, kNextFrame = {0x04}, kPrevFrame = {0x05};
 
-}  // namespace standin::testing
+}  // namespace swftest

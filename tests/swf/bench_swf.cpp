@@ -6,7 +6,7 @@
 #include "swf/swf_reader.h"
 #include "swf_builder.h"
 
-using namespace standin::testing;
+using namespace swftest;
 
 int main() {
   SwfBuilder b;
@@ -22,9 +22,9 @@ int main() {
     const int rounds = 20;
     auto start = std::chrono::steady_clock::now();
     size_t frames = 0;
-    for (int i = 0; i < rounds; ++i) frames += standin::swf::ReadMovie(file).frames.size();
+    for (int i = 0; i < rounds; ++i) frames += swf::ReadMovie(file).frames.size();
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    double mb = double(standin::swf::ReadHeader(file).fileLength) * rounds / (1024.0 * 1024.0);
+    double mb = double(swf::ReadHeader(file).fileLength) * rounds / (1024.0 * 1024.0);
     std::printf("%s: %zu bytes on disk, %.1f MiB/s uncompressed, %.2f ms per movie (%zu frames)\n",
                 compressed ? "CWS" : "FWS", file.size(), mb / seconds, seconds * 1000 / rounds,
                 frames / rounds);
