@@ -8,8 +8,29 @@
 
 namespace standin {
 
+namespace {
+
+std::string UrlDecode(const std::string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '+') {
+      out += ' ';
+    } else if (s[i] == '%' && i + 2 < s.size() && isxdigit(uint8_t(s[i + 1])) &&
+               isxdigit(uint8_t(s[i + 2]))) {
+      out += char(std::stoi(s.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
 struct Player::FetchJob {
   int level = 0;
+  bool variables = false;  // loadVariables: name=value pairs for the level, not a movie
   unsigned generation = 0;
   std::wstring url;
   HWND notify = nullptr;
@@ -38,6 +59,13 @@ class Player::LevelHost final : public swf::TimelineHost {
   }
   std::string ExternalCall(const std::string& request) override {
     return owner_.host_.OnExternalCall(request);
+  }
+  void LoadVariables(int level, const std::string& url) override {
+    owner_.Load(level, owner_.host_.ResolveRequest(level_, Utf8ToWide(url)), true);
+  }
+  swf::Timeline* FindTimeline(const std::string& target) override {
+    Level* level = owner_.TargetLevel(Utf8ToWide(target));
+    return level ? level->timeline.get() : nullptr;
   }
 
  private:
@@ -112,33 +140,51 @@ std::wstring Player::GetVariable(const std::wstring& name) const {
 // ---------------------------------------------------------------------------------------------
 // Loads
 
-void Player::Load(int level, const std::wstring& url) {
+void Player::Load(int level, const std::wstring& url, bool variables) {
   fetchLog_.Add(url);
-  size_t loading = std::count_if(jobs_.begin(), jobs_.end(), [level](const auto& j) {
-    return j->level != level && WaitForSingleObject(j->thread.get(), 0) != WAIT_OBJECT_0;
-  });
-  if (loading >= kMaxConcurrentLoads) {
-    lastError_ = L"too many loads at once: " + url;
-    return;
-  }
   std::set<int> numbers;
   for (const auto& [number, present] : levels_) numbers.insert(number);
   for (const auto& job : jobs_) numbers.insert(job->level);
+  for (const auto& [key, request] : waiting_) numbers.insert(key.first);
   if (!numbers.count(level) && numbers.size() >= kMaxLevels) {
     lastError_ = L"too many levels: " + url;
     return;
   }
-  unsigned generation = ++generation_[level];
-  if (level == 0) loadingPercent_ = 0;
-  // A newer load of the same level makes the older one pointless.
+  // Variables go to a movie that is there; they replace none.
+  if (variables && !FindLevel(level)) return;
+  // A newer request of the same kind for a level makes the older one pointless.
   for (auto& job : jobs_)
-    if (job->level == level) SetEvent(job->cancel.get());
-  if (level == 0) host_.OnReadyState(0);
+    if (job->level == level && job->variables == variables) SetEvent(job->cancel.get());
+  unsigned generation = 0;
+  if (!variables) {
+    generation = ++generation_[level];
+    if (level == 0) {
+      loadingPercent_ = 0;
+      host_.OnReadyState(0);
+    }
+  }
+  // Beyond the threads allowed at once, the newest request per level waits its turn.
+  waiting_[{level, variables}] = {url, generation};
+  StartWaitingLoads();
+}
 
+void Player::StartWaitingLoads() {
+  while (!waiting_.empty() && jobs_.size() < kMaxConcurrentLoads) {
+    auto [key, request] = *waiting_.begin();
+    waiting_.erase(waiting_.begin());
+    bool variables = key.second;
+    auto g = generation_.find(key.first);
+    if (!variables && (g == generation_.end() || g->second != request.second)) continue;
+    StartJob(key.first, request.second, request.first, variables);
+  }
+}
+
+void Player::StartJob(int level, unsigned generation, const std::wstring& url, bool variables) {
   auto job = std::make_shared<FetchJob>();
   job->level = level;
   job->generation = generation;
   job->url = url;
+  job->variables = variables;
   job->notify = messageWindow_;
   auto* threadRef = new std::shared_ptr<FetchJob>(job);
   ModuleAddRef();
@@ -150,6 +196,7 @@ void Player::Load(int level, const std::wstring& url) {
     return;
   }
   jobs_.push_back(job);
+  peakLoads_ = std::max(peakLoads_, jobs_.size());
 }
 
 DWORD WINAPI Player::FetchThread(void* param) {
@@ -173,6 +220,7 @@ DWORD WINAPI Player::FetchThread(void* param) {
 }
 
 void Player::CancelFetches() {
+  waiting_.clear();
   for (auto& job : jobs_) SetEvent(job->cancel.get());
   for (auto* list : {&jobs_, &retired_}) {
     for (auto& job : *list) {
@@ -215,6 +263,7 @@ void Player::OnFetchDone(void* posted) {
   if (it == jobs_.end()) return;
   std::shared_ptr<FetchJob> job = *it;
   jobs_.erase(it);
+  StartWaitingLoads();
   retired_.erase(std::remove_if(retired_.begin(), retired_.end(),
                                 [](const auto& j) {
                                   return WaitForSingleObject(j->thread.get(), 0) == WAIT_OBJECT_0;
@@ -225,6 +274,10 @@ void Player::OnFetchDone(void* posted) {
 }
 
 void Player::FinishFetch(const std::shared_ptr<FetchJob>& job) {
+  if (job->variables) {
+    ApplyVariables(*job);
+    return;
+  }
   if (!Current(*job)) return;  // superseded
   // The events below reach the container, which may dispatch messages: other level changes
   // wait until this one is complete.
@@ -278,10 +331,35 @@ void Player::FinishFetch(const std::shared_ptr<FetchJob>& job) {
   host_.OnChanged();
 }
 
+void Player::ApplyVariables(const FetchJob& job) {
+  Level* level = FindLevel(job.level);
+  if (!level || !level->timeline || !job.result.Succeeded()) return;
+  // application/x-www-form-urlencoded: name=value pairs joined by '&'.
+  const auto& bytes = job.result.bytes;
+  std::string text(bytes.begin(), bytes.end());
+  try {
+    size_t pos = 0;
+    while (pos < text.size()) {
+      size_t end = text.find('&', pos);
+      if (end == std::string::npos) end = text.size();
+      std::string pair = text.substr(pos, end - pos);
+      size_t eq = pair.find('=');
+      if (eq != std::string::npos)
+        level->timeline->SetVariable(UrlDecode(pair.substr(0, eq)), UrlDecode(pair.substr(eq + 1)));
+      pos = end + 1;
+    }
+  } catch (const std::exception& e) {
+    lastError_ = job.url + L": " + Utf8ToWide(e.what());
+  }
+  host_.OnChanged();
+}
+
 void Player::Unload(int level) {
   auto known = generation_.find(level);
   if (known == generation_.end()) return;  // never loaded
   ++known->second;
+  waiting_.erase({level, false});
+  waiting_.erase({level, true});
   for (auto& job : jobs_)
     if (job->level == level) SetEvent(job->cancel.get());
   // The level may be the one whose actions are running right now.

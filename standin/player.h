@@ -43,8 +43,9 @@ class Player {
  public:
   struct Level;
 
-  // A movie may ask for any number of levels and loads; these many are kept (further requests
-  // fail with an error, the movies already there play on).
+  // A movie may ask for any number of levels and loads: these many levels are kept (a request
+  // for one more fails with an error, the movies already there play on), and these many loads
+  // run at once (later requests wait, the newest per level).
   static constexpr size_t kMaxLevels = 32;
   static constexpr size_t kMaxConcurrentLoads = 8;
 
@@ -56,7 +57,8 @@ class Player {
   // The window that receives the load notifications and runs the frame timer.
   void SetMessageWindow(HWND window) { messageWindow_ = window; }
 
-  void Load(int level, const std::wstring& url);
+  // A movie into a level; with `variables`, name=value pairs for the level's movie instead.
+  void Load(int level, const std::wstring& url, bool variables = false);
   void Unload(int level);
   // Stops every load and waits for their threads (pumping messages meanwhile).
   void CancelFetches();
@@ -75,7 +77,9 @@ class Player {
 
   long LoadingPercent() const { return loadingPercent_; }
   size_t ReceivedBytes() const { return receivedBytes_; }
-  bool Loading() const { return !jobs_.empty(); }
+  bool Loading() const { return !jobs_.empty() || !waiting_.empty(); }
+  // The most load threads that ran at once.
+  size_t PeakLoads() const { return peakLoads_; }
   const std::wstring& LastError() const { return lastError_; }
   void SetLastError(std::wstring error) { lastError_ = std::move(error); }
   const BoundedLog& FetchLog() const { return fetchLog_; }
@@ -105,7 +109,10 @@ class Player {
   static DWORD WINAPI FetchThread(void* param);
   // The job is the load of its level that still counts.
   bool Current(const FetchJob& job) const;
+  void StartWaitingLoads();
+  void StartJob(int level, unsigned generation, const std::wstring& url, bool variables);
   void FinishFetch(const std::shared_ptr<FetchJob>& job);
+  void ApplyVariables(const FetchJob& job);
   void WhenNoActionsRun(std::function<void()> change);
   void UpdateTimer();
 
@@ -118,6 +125,9 @@ class Player {
   // Fetches whose result is in but whose thread may still be winding down: the module must
   // not go while they run.
   std::vector<std::shared_ptr<FetchJob>> retired_;
+  // Requests waiting for a thread: (level, variables) to (url, generation).
+  std::map<std::pair<int, bool>, std::pair<std::wstring, unsigned>> waiting_;
+  size_t peakLoads_ = 0;
   std::map<std::wstring, std::wstring> pendingVariables_;
   UINT timerInterval_ = 0;
   int actionDepth_ = 0;

@@ -31,6 +31,7 @@ void FlashObject::FillReport(Report& report) const {
   report.Add(L"events", eventLog_.Join(L","));
   report.Add(L"site_calls", siteCalls_.Join(L","));
   report.Add(L"fetches", player_.FetchLog().Join(L"|"));
+  report.Add(L"loads_peak", (long long)player_.PeakLoads());
   report.Add(L"error", EscapeLineBreaks(player_.LastError()));
 }
 
