@@ -14,7 +14,9 @@
 
 #include "com_support.h"
 #include "connection_point.h"
+#include "input.h"
 #include "player.h"
+#include "renderer.h"
 #include "shockwave_flash.h"
 
 namespace standin {
@@ -112,9 +114,9 @@ class FlashObject final : public IOleObject,
   STDMETHODIMP get_Quality(int* v) override { return GetInt(quality_, v); }
   STDMETHODIMP put_Quality(int v) override { return PutInt(quality_, v); }
   STDMETHODIMP get_ScaleMode(int* v) override { return GetInt(scaleMode_, v); }
-  STDMETHODIMP put_ScaleMode(int v) override { return PutInt(scaleMode_, v); }
+  STDMETHODIMP put_ScaleMode(int v) override;
   STDMETHODIMP get_AlignMode(int* v) override { return GetInt(alignMode_, v); }
-  STDMETHODIMP put_AlignMode(int v) override { return PutInt(alignMode_, v); }
+  STDMETHODIMP put_AlignMode(int v) override;
   STDMETHODIMP get_BackgroundColor(long* v) override;
   STDMETHODIMP put_BackgroundColor(long v) override;
   STDMETHODIMP get_Loop(VARIANT_BOOL* v) override { return GetBool(player_.Loop(), v); }
@@ -141,13 +143,13 @@ class FlashObject final : public IOleObject,
   STDMETHODIMP get_WMode(BSTR* v) override { return GetString(wmode_, v); }
   STDMETHODIMP put_WMode(BSTR v) override { return PutString(wmode_, v); }
   STDMETHODIMP get_SAlign(BSTR* v) override { return GetString(salign_, v); }
-  STDMETHODIMP put_SAlign(BSTR v) override { return PutString(salign_, v); }
+  STDMETHODIMP put_SAlign(BSTR v) override;
   STDMETHODIMP get_Menu(VARIANT_BOOL* v) override { return GetBool(menu_, v); }
   STDMETHODIMP put_Menu(VARIANT_BOOL v) override { return PutBool(menu_, v); }
   STDMETHODIMP get_Base(BSTR* v) override { return GetString(base_, v); }
   STDMETHODIMP put_Base(BSTR v) override { return PutString(base_, v); }
   STDMETHODIMP get_Scale(BSTR* v) override { return GetString(scale_, v); }
-  STDMETHODIMP put_Scale(BSTR v) override { return PutString(scale_, v); }
+  STDMETHODIMP put_Scale(BSTR v) override;
   STDMETHODIMP get_DeviceFont(VARIANT_BOOL* v) override { return GetBool(deviceFont_, v); }
   STDMETHODIMP put_DeviceFont(VARIANT_BOOL v) override { return PutBool(deviceFont_, v); }
   STDMETHODIMP get_EmbedMovie(VARIANT_BOOL* v) override { return GetBool(embedMovie_, v); }
@@ -240,6 +242,12 @@ class FlashObject final : public IOleObject,
   // Goes to a frame of a level's timeline and repaints; E_FAIL when there is no such level.
   HRESULT GotoLevelFrame(Player::Level* level, long frame);
   void Paint(HDC dc, const RECT& client);
+  StageSettings Stage() const;
+  ButtonHit ButtonUnder(POINT point);
+  void OnMouseDown(POINT point);
+  void OnMouseUp(POINT point);
+  void OnKey(uint8_t key);
+  void UpdateCursor();
   void ShowContextMenu(int x, int y);
   COLORREF BackgroundRgb() const;
 
@@ -267,12 +275,14 @@ class FlashObject final : public IOleObject,
                        swRemote_, flashVars_, allowScript_ = L"sameDomain", movieData_,
                        profileAddress_, allowNetworking_ = L"all", allowFullScreen_ = L"false";
   int quality_ = 1, scaleMode_ = 0, alignMode_ = 0;
+  std::wstring stageScale_ = L"ShowAll", stageAlign_;  // what the stage follows
   long profilePort_ = 0;
   long backgroundOverride_ = -1;
   bool menu_ = true, deviceFont_ = false, embedMovie_ = false, seamless_ = true,
        profile_ = false;
   bool inFlashCall_ = false;
   std::wstring returnValue_;
+  ButtonHit pressed_;  // the button under the mouse since its press
   // Last: its loads are stopped before the rest of the object goes.
   Player player_{*this};
 };

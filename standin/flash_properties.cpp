@@ -45,6 +45,46 @@ HRESULT FlashObject::PutString(std::wstring& field, BSTR v) {
   });
 }
 
+// ScaleMode and Scale are two faces of one setting, as are AlignMode and SAlign: each keeps
+// what was put, and the one put last is what the stage follows.
+STDMETHODIMP FlashObject::put_ScaleMode(int v) {
+  static const wchar_t* const kNames[] = {L"ShowAll", L"NoBorder", L"ExactFit", L"NoScale"};
+  scaleMode_ = v;
+  stageScale_ = v >= 0 && v <= 3 ? kNames[v] : L"ShowAll";
+  OnChanged();
+  return S_OK;
+}
+
+STDMETHODIMP FlashObject::put_Scale(BSTR v) {
+  return Guard([&] {
+    scale_ = FromBstr(v);
+    stageScale_ = scale_;
+    OnChanged();
+    return S_OK;
+  });
+}
+
+STDMETHODIMP FlashObject::put_AlignMode(int v) {
+  alignMode_ = v;
+  // The bits as letters: 1 left, 2 right, 4 top, 8 bottom.
+  stageAlign_.clear();
+  if (v & 1) stageAlign_ += L'L';
+  if (v & 2) stageAlign_ += L'R';
+  if (v & 4) stageAlign_ += L'T';
+  if (v & 8) stageAlign_ += L'B';
+  OnChanged();
+  return S_OK;
+}
+
+STDMETHODIMP FlashObject::put_SAlign(BSTR v) {
+  return Guard([&] {
+    salign_ = FromBstr(v);
+    stageAlign_ = salign_;
+    OnChanged();
+    return S_OK;
+  });
+}
+
 STDMETHODIMP FlashObject::get_ReadyState(long* v) {
   if (!v) return E_POINTER;
   *v = readyState_;

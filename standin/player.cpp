@@ -76,6 +76,16 @@ class Player::LevelHost final : public swf::TimelineHost {
 Player::Level::Level() = default;
 Player::Level::~Level() = default;
 
+const swf::FlatShape* Player::Level::Shape(uint16_t id) {
+  auto found = shapes_.find(id);
+  if (found != shapes_.end()) return found->second.get();
+  const ::swf::Tag* tag = timeline ? timeline->Character(id) : nullptr;
+  const auto* shape = tag ? std::get_if<::swf::DefineShape>(tag) : nullptr;
+  auto& slot = shapes_[id];
+  if (shape) slot = std::make_unique<swf::FlatShape>(swf::Flatten(*shape));
+  return slot.get();
+}
+
 Player::ActionScope::ActionScope(Player& owner) : owner_(owner) { ++owner_.actionDepth_; }
 
 Player::ActionScope::~ActionScope() {

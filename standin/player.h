@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "bitmaps.h"
 #include "bounded_log.h"
+#include "swf/geometry.h"
 #include "swf/timeline.h"
 #include "url_fetch.h"
 
@@ -146,6 +148,13 @@ struct Player::Level {
   size_t bytes = 0;
   std::unique_ptr<LevelHost> host;
   std::unique_ptr<swf::Timeline> timeline;
+  // What drawing and hit tests made of the movie's characters, kept for the movie's life.
+  BitmapCache bitmaps;
+  // The shape of character `id` flattened; null when `id` is no shape.
+  const swf::FlatShape* Shape(uint16_t id);
+
+ private:
+  std::map<uint16_t, std::unique_ptr<swf::FlatShape>> shapes_;
 };
 
 }  // namespace standin

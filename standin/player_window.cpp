@@ -1,7 +1,9 @@
 // The windows of the object: the in-place player window and the hidden message window.
 #include "flash_object.h"
 
+#include "input.h"
 #include "module.h"
+#include "renderer.h"
 
 namespace standin {
 
@@ -45,6 +47,36 @@ LRESULT CALLBACK FlashObject::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM 
         break;
       }
       case WM_ERASEBKGND: result = 1; break;
+      case WM_GETDLGCODE:
+        // Arrows, Enter and characters are the movie's keys, not the dialog's.
+        result = DLGC_WANTARROWS | DLGC_WANTCHARS | DLGC_WANTALLKEYS;
+        break;
+      case WM_LBUTTONDOWN:
+        self->OnMouseDown(POINT{short(LOWORD(lp)), short(HIWORD(lp))});
+        break;
+      case WM_LBUTTONUP:
+        self->OnMouseUp(POINT{short(LOWORD(lp)), short(HIWORD(lp))});
+        break;
+      case WM_CAPTURECHANGED:
+        if (HWND(lp) != hwnd && self->pressed_) {
+          self->pressed_ = {};
+          self->OnChanged();
+        }
+        break;
+      case WM_SETCURSOR:
+        if (LOWORD(lp) != HTCLIENT) {
+          handled = false;
+          break;
+        }
+        self->UpdateCursor();
+        result = TRUE;
+        break;
+      case WM_KEYDOWN:
+        self->OnKey(KeyCodeOfVirtualKey(wp));
+        break;
+      case WM_CHAR:
+        self->OnKey(KeyCodeOfCharacter(wp));
+        break;
       case WM_RBUTTONDOWN:
         if (self->menu_) {
           POINT pt{short(LOWORD(lp)), short(HIWORD(lp))};
@@ -64,6 +96,60 @@ LRESULT CALLBACK FlashObject::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM 
   return handled ? result : DefWindowProcW(hwnd, msg, wp, lp);
 }
 
+StageSettings FlashObject::Stage() const {
+  StageSettings stage;
+  stage.scale = WideToUtf8(stageScale_);
+  stage.align = WideToUtf8(stageAlign_);
+  stage.background = BackgroundRgb();
+  stage.pressedLevel = pressed_.level;
+  stage.pressedDepth = pressed_.depth;
+  return stage;
+}
+
+ButtonHit FlashObject::ButtonUnder(POINT point) {
+  if (!window_) return {};
+  RECT client;
+  GetClientRect(window_, &client);
+  return HitTestButton(player_, StageTransform(player_, client.right, client.bottom, Stage()),
+                       point);
+}
+
+void FlashObject::OnMouseDown(POINT point) {
+  // A click takes the focus and makes the object UI-active, through its site.
+  if (window_ && GetFocus() != window_) SetFocus(window_);
+  if (!uiActive_) InPlaceActivate(true, nullptr);
+  ButtonHit hit = ButtonUnder(point);
+  if (!hit) return;
+  pressed_ = hit;
+  if (window_) SetCapture(window_);
+  OnChanged();
+  RunButtonConditions(player_, hit, ::swf::ButtonCondAction::kOverUpToOverDown);
+}
+
+void FlashObject::OnMouseUp(POINT point) {
+  ButtonHit pressed = pressed_;
+  pressed_ = {};
+  if (GetCapture() == window_) ReleaseCapture();
+  if (!pressed) return;
+  OnChanged();
+  // Released over the button it was pressed on: a click.
+  if (ButtonUnder(point) == pressed)
+    RunButtonConditions(player_, pressed, ::swf::ButtonCondAction::kOverDownToOverUp);
+}
+
+void FlashObject::OnKey(uint8_t key) {
+  if (PressKey(player_, key)) OnChanged();
+}
+
+void FlashObject::UpdateCursor() {
+  POINT point;
+  GetCursorPos(&point);
+  ScreenToClient(window_, &point);
+  static HCURSOR hand = LoadCursorA(g_module, MAKEINTRESOURCEA(STANDIN_CURSOR_HAND));
+  static HCURSOR arrow = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+  SetCursor(ButtonUnder(point) && hand ? hand : arrow);
+}
+
 COLORREF FlashObject::BackgroundRgb() const {
   long rgb = 0xFFFFFF;
   if (backgroundOverride_ >= 0) {
@@ -76,34 +162,16 @@ COLORREF FlashObject::BackgroundRgb() const {
 }
 
 void FlashObject::Paint(HDC dc, const RECT& client) {
-  COLORREF bg = BackgroundRgb();
-  HBRUSH brush = CreateSolidBrush(bg);
-  FillRect(dc, &client, brush);
-  DeleteObject(brush);
-  int luminance = (GetRValue(bg) * 3 + GetGValue(bg) * 6 + GetBValue(bg)) / 10;
-  SetTextColor(dc, luminance > 128 ? RGB(0, 0, 0) : RGB(255, 255, 255));
-  SetBkMode(dc, TRANSPARENT);
-  HGDIOBJ oldFont = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+  // Words only while no movie shows: what is loading, or why nothing came.
   std::vector<std::wstring> lines;
-  lines.push_back(L"Stand-in Flash Player 10.3");
-  lines.push_back(L"movie: " + (movie_.empty() ? std::wstring(L"(none)") : movie_));
-  for (const auto& [number, level] : player_.Levels()) {
-    if (!level->timeline) continue;
-    lines.push_back(L"level " + std::to_wstring(number) + L": frame " +
-                    std::to_wstring(level->timeline->CurrentFrame() + 1) + L" of " +
-                    std::to_wstring(level->timeline->FrameCount()) + L", " +
-                    std::to_wstring(level->bytes) + L" bytes received" +
-                    (number ? L" (" + level->url + L")" : L""));
+  if (!player_.MainTimeline()) {
+    lines.push_back(L"Stand-in Flash Player 10.3");
+    lines.push_back(L"movie: " + (movie_.empty() ? std::wstring(L"(none)") : movie_));
+    if (player_.Loading())
+      lines.push_back(L"loading: " + std::to_wstring(player_.ReceivedBytes()) + L" bytes received");
+    if (!player_.LastError().empty()) lines.push_back(L"error: " + player_.LastError());
   }
-  if (player_.Levels().empty() && player_.Loading())
-    lines.push_back(L"loading: " + std::to_wstring(player_.ReceivedBytes()) + L" bytes received");
-  if (!player_.LastError().empty()) lines.push_back(L"error: " + player_.LastError());
-  int y = client.top + 4;
-  for (const auto& line : lines) {
-    TextOutW(dc, client.left + 4, y, line.c_str(), int(line.size()));
-    y += 16;
-  }
-  SelectObject(dc, oldFont);
+  RenderStage(dc, client, player_, Stage(), lines);
 }
 
 void FlashObject::ShowContextMenu(int x, int y) {
