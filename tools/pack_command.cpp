@@ -12,6 +12,7 @@
 #include "bundle/exe_ext_reader.h"
 #include "core/error.h"
 #include "core/stream.h"
+#include "tools/make_command.h"
 
 namespace pageturn {
 
@@ -19,6 +20,8 @@ namespace {
 
 const char kUsage[] =
     "usage: pageturn-pack COMMAND ...\n"
+    "  make PAGES_DIR -o OUT.exe [--caption TEXT] [--mode N] [--width W] [--height H]\n"
+    "       [--digest] [--player EXE] [--runtime OCX]\n"
     "  pack --player PLAYER.exe --from BOOKDIR -o OUT.exe [--digest]\n"
     "  list BOOK.exe\n"
     "  extract BOOK.exe -o DIR [NAME...]\n"
@@ -309,6 +312,10 @@ int RunPackCommand(const std::vector<std::string>& args, std::ostream& out, std:
   if (command == "--help" || command == "-h" || command == "help") {
     out << kUsage;
     return kPackOk;
+  }
+  if (command == "make") {
+    return RunMakeCommand(std::vector<std::string>(args.begin() + 1, args.end()), out, err,
+                          interactive);
   }
   const auto help = kCommandHelp.find(command);
   if (help == kCommandHelp.end()) {

@@ -1,0 +1,117 @@
+#include "tools/page_pictures.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "core/error.h"
+
+namespace pageturn {
+
+namespace {
+
+std::uint32_t BigEndian32(std::span<const std::uint8_t> b, std::size_t at) {
+  return std::uint32_t(b[at]) << 24 | std::uint32_t(b[at + 1]) << 16 |
+         std::uint32_t(b[at + 2]) << 8 | b[at + 3];
+}
+
+std::uint32_t BigEndian16(std::span<const std::uint8_t> b, std::size_t at) {
+  return std::uint32_t(b[at]) << 8 | b[at + 1];
+}
+
+TPictureSize PngSize(std::span<const std::uint8_t> b) {
+  // Signature, then the first chunk: length 13, "IHDR", width, height.
+  static const std::uint8_t kIhdr[] = {0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+  if (b.size() < 24 || !std::equal(std::begin(kIhdr), std::end(kIhdr), b.begin() + 8))
+    throw Error("PNG without its IHDR header");
+  const TPictureSize size{TPictureKind::kPng, BigEndian32(b, 16), BigEndian32(b, 20)};
+  if (size.width == 0 || size.height == 0) throw Error("PNG of no pixels");
+  return size;
+}
+
+bool IsFrameHeader(std::uint8_t marker) {
+  // SOF0-SOF15 except DHT (C4), JPG (C8) and DAC (CC).
+  return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+}
+
+TPictureSize JpegSize(std::span<const std::uint8_t> b) {
+  std::size_t at = 2;  // after SOI
+  for (;;) {
+    // Each segment: FF (any fill FFs), marker, then a big-endian length counting itself.
+    if (at >= b.size() || b[at] != 0xFF) throw Error("JPEG without a frame header");
+    while (at < b.size() && b[at] == 0xFF) ++at;
+    if (at >= b.size()) throw Error("JPEG without a frame header");
+    const std::uint8_t marker = b[at++];
+    if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8)) continue;  // no length
+    if (marker == 0xD9 || marker == 0xDA) throw Error("JPEG without a frame header");
+    if (b.size() - at < 2) throw Error("JPEG without a frame header");
+    const std::uint32_t length = BigEndian16(b, at);
+    if (length < 2 || length > b.size() - at) throw Error("JPEG segment past the end of the file");
+    if (IsFrameHeader(marker)) {
+      // Precision, then height and width.
+      if (length < 7) throw Error("JPEG frame header too short");
+      const TPictureSize size{TPictureKind::kJpeg, BigEndian16(b, at + 5), BigEndian16(b, at + 3)};
+      if (size.width == 0 || size.height == 0) throw Error("JPEG without its size in the header");
+      return size;
+    }
+    at += length;
+  }
+}
+
+}  // namespace
+
+TPictureSize ReadPictureSize(std::span<const std::uint8_t> bytes) {
+  static const std::uint8_t kPng[] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+  if (bytes.size() >= 8 && std::equal(std::begin(kPng), std::end(kPng), bytes.begin()))
+    return PngSize(bytes);
+  if (bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF)
+    return JpegSize(bytes);
+  throw Error("not a JPEG or PNG picture");
+}
+
+bool NaturalLess(const std::string& a, const std::string& b) {
+  auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+  std::size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    if (isDigit(a[i]) && isDigit(b[j])) {
+      std::size_t ie = i, je = j;
+      while (ie < a.size() && isDigit(a[ie])) ++ie;
+      while (je < b.size() && isDigit(b[je])) ++je;
+      // The value without its leading zeros: more digits is larger, then digit by digit.
+      std::size_t is = i, js = j;
+      while (is + 1 < ie && a[is] == '0') ++is;
+      while (js + 1 < je && b[js] == '0') ++js;
+      if (ie - is != je - js) return ie - is < je - js;
+      const int c = a.compare(is, ie - is, b, js, je - js);
+      if (c != 0) return c < 0;
+      i = ie;
+      j = je;
+    } else {
+      const char x = lower(a[i]), y = lower(b[j]);
+      if (x != y) return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
+      ++i;
+      ++j;
+    }
+  }
+  if (a.size() - i != b.size() - j) return a.size() - i < b.size() - j;
+  return a < b;
+}
+
+std::vector<TPagePicture> ListPageFiles(const std::string& folder) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  if (!fs::is_directory(folder, error)) throw Error("Cannot open folder \"" + folder + "\"");
+  std::vector<TPagePicture> pages;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    if (!it->is_regular_file(error)) continue;
+    const std::string name = it->path().filename().string();
+    if (name.empty() || name[0] == '.') continue;
+    pages.push_back({name, it->path().string()});
+  }
+  if (error) throw Error("Cannot read folder \"" + folder + "\": " + error.message());
+  std::sort(pages.begin(), pages.end(),
+            [](const TPagePicture& x, const TPagePicture& y) { return NaturalLess(x.name, y.name); });
+  return pages;
+}
+
+}  // namespace pageturn
