@@ -157,7 +157,7 @@ void Player::Load(int level, const std::wstring& url, bool variables) {
   for (const auto& job : jobs_) numbers.insert(job->level);
   for (const auto& [key, request] : waiting_) numbers.insert(key.first);
   if (!numbers.count(level) && numbers.size() >= kMaxLevels) {
-    lastError_ = L"too many levels: " + url;
+    SetLastError(L"too many levels: " + url);
     return;
   }
   // Variables go to a movie that is there; they replace none.
@@ -202,7 +202,7 @@ void Player::StartJob(int level, unsigned generation, const std::wstring& url, b
   if (!job->thread) {
     delete threadRef;
     ModuleRelease();
-    lastError_ = L"CreateThread failed";
+    SetLastError(L"CreateThread failed");
     return;
   }
   jobs_.push_back(job);
@@ -294,9 +294,9 @@ void Player::FinishFetch(const std::shared_ptr<FetchJob>& job) {
   ActionScope scope(*this);
   const FetchResult& r = job->result;
   if (!r.Succeeded()) {
-    lastError_ = L"fetch of " + job->url + L" failed: " +
+    SetLastError(L"fetch of " + job->url + L" failed: " +
                  (r.tooLarge ? std::wstring(L"more than the largest movie")
-                             : Hex(FAILED(r.bindResult) ? r.bindResult : r.stopResult));
+                             : Hex(FAILED(r.bindResult) ? r.bindResult : r.stopResult)));
     if (job->level == 0) host_.OnReadyState(4);
     return;
   }
@@ -309,7 +309,7 @@ void Player::FinishFetch(const std::shared_ptr<FetchJob>& job) {
     swf::Movie movie = swf::ReadMovie(r.bytes);
     level->timeline = std::make_unique<swf::Timeline>(std::move(movie), *level->host);
   } catch (const std::exception& e) {
-    lastError_ = job->url + L": " + Utf8ToWide(e.what());
+    SetLastError(job->url + L": " + Utf8ToWide(e.what()));
   }
   if (!level->timeline) {
     if (job->level == 0) host_.OnReadyState(4);
@@ -335,7 +335,7 @@ void Player::FinishFetch(const std::shared_ptr<FetchJob>& job) {
     timeline->Start();
   } catch (const std::exception& e) {
     timeline->SetPlaying(false);
-    lastError_ = Utf8ToWide(e.what());
+    SetLastError(Utf8ToWide(e.what()));
   }
   if (number == 0) host_.OnReadyState(4);
   host_.OnChanged();
@@ -359,7 +359,7 @@ void Player::ApplyVariables(const FetchJob& job) {
       pos = end + 1;
     }
   } catch (const std::exception& e) {
-    lastError_ = job.url + L": " + Utf8ToWide(e.what());
+    SetLastError(job.url + L": " + Utf8ToWide(e.what()));
   }
   host_.OnChanged();
 }
@@ -414,7 +414,7 @@ void Player::OnFrameTimer() {
       level->timeline->Tick();
     } catch (const std::exception& e) {
       level->timeline->SetPlaying(false);
-      lastError_ = Utf8ToWide(e.what());
+      SetLastError(Utf8ToWide(e.what()));
     }
     if (FindLevel(number) == level && level->timeline->CurrentFrame() != before) changed = true;
   }

@@ -83,7 +83,11 @@ class Player {
   // The most load threads that ran at once.
   size_t PeakLoads() const { return peakLoads_; }
   const std::wstring& LastError() const { return lastError_; }
-  void SetLastError(std::wstring error) { lastError_ = std::move(error); }
+  void SetLastError(std::wstring error) {
+    errors_.Add(error);
+    lastError_ = std::move(error);
+  }
+  const BoundedLog& Errors() const { return errors_; }
   const BoundedLog& FetchLog() const { return fetchLog_; }
 
   // The message window's handlers.
@@ -137,6 +141,7 @@ class Player {
   size_t receivedBytes_ = 0;
   long loadingPercent_ = 0;  // of the level-0 movie on its way
   std::wstring lastError_;
+  BoundedLog errors_;
   BoundedLog fetchLog_;
 };
 

@@ -33,6 +33,7 @@ void FlashObject::FillReport(Report& report) const {
   report.Add(L"fetches", player_.FetchLog().Join(L"|"));
   report.Add(L"loads_peak", (long long)player_.PeakLoads());
   report.Add(L"error", EscapeLineBreaks(player_.LastError()));
+  report.Add(L"errors", EscapeLineBreaks(player_.Errors().Join(L"|")));
 }
 
 }  // namespace standin
