@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # One entry point for everything: ./build.sh run | test | bench | setup | build
-#   run    install what is missing, build, and play the sample book
+#   run    install what is missing, build, make the sample book (build/Sample.exe) and play it
 #   test   install what is missing, build, and run every test (native, Windows under Wine, fuzz)
 #   bench  build and run the benchmarks (they print figures; nothing is judged)
 set -euo pipefail
@@ -73,7 +73,7 @@ run_tests() {
 cmd="${1:-help}"
 case "$cmd" in
   setup) setup ;;
-  build) setup; configure_and_build native windows fuzz ;;
+  build) setup; configure_and_build native windows fuzz; tools/make-sample.sh ;;
   test)
     setup
     configure_and_build native windows fuzz

@@ -129,10 +129,13 @@ bool Inside(const std::string& folderPath, const std::string& filePath) {
 }
 
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) throw Error("Cannot open file \"" + path + "\"");
-  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw Error("Cannot read file \"" + path + "\"");
+  const std::streamoff size = in.tellg();
+  if (size < 0) throw Error("Cannot read file \"" + path + "\"");
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+  in.seekg(0);
+  if (!in.read(reinterpret_cast<char*>(bytes.data()), size)) throw Error("Cannot read file \"" + path + "\"");
   return bytes;
 }
 
@@ -153,11 +156,15 @@ int Make(const TMakeOptions& o, std::ostream& out, bool interactive) {
   if (files.empty()) throw Error("No page pictures in \"" + o.pages + "\"");
   if (files.size() > kMaxPages) throw Error("More than 65535 pages in \"" + o.pages + "\"");
   if (Inside(o.pages, o.output)) throw Error("OUT.exe must not lie inside PAGES_DIR");
-  const std::string toolFolder = ToolFolder();
+  const std::string toolFolder = o.player.empty() || o.runtime.empty() ? ToolFolder() : "";
   const std::string player =
       FindOrExplain(o.player, DefaultPlayerPlaces(toolFolder), "player", "--player");
   const std::string runtime =
       FindOrExplain(o.runtime, DefaultRuntimePlaces(toolFolder), "runtime", "--runtime");
+  // The book replaces its file only once it is whole, and so would replace its own player.
+  std::error_code ignored;
+  if (fs::equivalent(o.output, player, ignored) || fs::equivalent(o.output, runtime, ignored))
+    throw Error("OUT.exe must not be the player or the runtime");
 
   TBundleWriter writer;
   std::uint32_t stageWidth = 0, stageHeight = 0;
