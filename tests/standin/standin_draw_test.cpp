@@ -18,6 +18,7 @@
 #include "shockwave_flash.h"
 #include "standin_test_surface.h"
 #include "swf/swf_writer.h"
+#include "tools/book_movies.h"
 
 namespace {
 
@@ -320,6 +321,7 @@ class Folder {
   }
   ~Folder() {
     for (const auto& f : files_) DeleteFileW(f.c_str());
+    for (auto d = folders_.rbegin(); d != folders_.rend(); ++d) RemoveDirectoryW(d->c_str());
     RemoveDirectoryW(dir_.c_str());
   }
   std::wstring Write(const std::wstring& name, const Bytes& bytes) {
@@ -343,6 +345,10 @@ class Folder {
     files_.push_back(path);
     return Url(path);
   }
+  void Subfolder(const std::wstring& name) {
+    folders_.push_back(dir_ + L"\\" + name);
+    CreateDirectoryW(folders_.back().c_str(), nullptr);
+  }
   static std::wstring Url(const std::wstring& path) {
     std::wstring url = L"file:///";
     for (wchar_t c : path) url += c == L'\\' ? L'/' : c;
@@ -352,7 +358,7 @@ class Folder {
  private:
   static inline int counter_ = 0;
   std::wstring dir_;
-  std::vector<std::wstring> files_;
+  std::vector<std::wstring> files_, folders_;
 };
 
 class Runtime : public ::testing::Environment {
@@ -694,6 +700,54 @@ TEST_F(Player, ButtonsHearPressReleaseAndKeysInEveryLevel) {
   }
   EXPECT_EQ(GetFocus(), child_) << "a click takes the focus";
   EXPECT_GE(site_->uiActivations, 1) << "and UI-activates through the site";
+}
+
+// A book as `pageturn-pack make` writes it: the navigator in level 0 loads each page into
+// level 1; keys and clicks on the halves of the stage turn the pages, F asks for full screen.
+TEST_F(Player, AMadeBookTurnsItsPages) {
+  const uint32_t colours[] = {kRed, kGreen, kYellow};
+  folder_.Subfolder(L"files");
+  folder_.Subfolder(L"files\\large");
+  for (int page = 1; page <= 3; ++page) {
+    Bytes png = Encode(GUID_ContainerFormatPng, 400, 200,
+                       std::vector<uint32_t>(400 * 200, colours[page - 1]));
+    swf::Movie movie = pageturn::PageMovie(png, {pageturn::TPictureKind::kPng, 400, 200});
+    folder_.Write(L"files\\large\\" + std::to_wstring(page) + L".swf", swf::WriteMovie(movie));
+  }
+  Load(folder_.Write(L"book.swf", swf::WriteMovie(pageturn::NavigatorMovie(3, 400, 200))));
+  Resize(400, 200);
+  auto showing = [&](uint32_t colour) {
+    return PumpUntil([&] { return Shot(window_).At(200, 100) == colour; }, 5000);
+  };
+  EXPECT_TRUE(showing(kRed)) << "page 1";
+  struct Step {
+    const char* what;
+    UINT msg;
+    WPARAM key;
+    POINT click;
+    uint32_t colour;
+  } steps[] = {
+      {"Right", WM_KEYDOWN, VK_RIGHT, {}, kGreen},
+      {"a click on the right half", WM_LBUTTONDOWN, 0, {300, 100}, kYellow},
+      {"Left", WM_KEYDOWN, VK_LEFT, {}, kGreen},
+      {"a click on the left half", WM_LBUTTONDOWN, 0, {100, 100}, kRed},
+      {"End", WM_KEYDOWN, VK_END, {}, kYellow},
+      {"Home", WM_KEYDOWN, VK_HOME, {}, kRed},
+      {"Page Down", WM_KEYDOWN, VK_NEXT, {}, kGreen},
+  };
+  for (const auto& s : steps) {
+    if (s.msg == WM_KEYDOWN) {
+      SendMessageW(child_, WM_KEYDOWN, s.key, 0);
+    } else {
+      SendMessageW(child_, WM_LBUTTONDOWN, 0, MAKELPARAM(s.click.x, s.click.y));
+      SendMessageW(child_, WM_LBUTTONUP, 0, MAKELPARAM(s.click.x, s.click.y));
+    }
+    EXPECT_TRUE(showing(s.colour)) << s.what << ": " << Hex(Shot(window_).At(200, 100));
+  }
+  sink_.commands.clear();
+  SendMessageW(child_, WM_CHAR, 'f', 0);
+  SendMessageW(child_, WM_CHAR, 'f', 0);
+  EXPECT_EQ(sink_.commands, (std::vector<std::wstring>{L"fullscreen|true", L"fullscreen|false"}));
 }
 
 // ---------------------------------------------------------------------------------------------
