@@ -12,6 +12,9 @@ namespace {
 constexpr int kMaxNesting = 4;
 // A repeating fill whose tiles are tiny would take millions of blends.
 constexpr long kMaxTiles = 4096;
+// Buttons of many copies of buttons of many copies multiply: one paint draws this many
+// characters inside buttons at most (the display lists' own entries always draw).
+constexpr int kMaxNestedDrawsPerPaint = 2000;
 
 class ScopedDc {
  public:
@@ -93,7 +96,7 @@ class StagePainter {
  private:
   void DrawCharacter(Player::Level& level, uint16_t id, const swf::Affine& toDevice,
                      uint8_t buttonState, int nesting) {
-    if (nesting > kMaxNesting) return;
+    if (nesting > kMaxNesting || (nesting > 0 && ++nestedDraws_ > kMaxNestedDrawsPerPaint)) return;
     const ::swf::Tag* tag = level.timeline->Character(id);
     if (!tag) return;
     if (const auto* button = std::get_if<::swf::DefineButton2>(tag)) {
@@ -194,6 +197,7 @@ class StagePainter {
   HDC dc_;
   ScopedDc source_;
   const StageSettings& settings_;
+  int nestedDraws_ = 0;
 };
 
 }  // namespace

@@ -291,15 +291,21 @@ constexpr uint32_t kBlue = 0x0000FF, kRed = 0xFF0000, kGreen = 0x00FF00, kYellow
 
 // A 200 x 100 stage on blue, with a 4 x 2 bitmap whose pixels are 10 stage pixels each, placed
 // at (50, 30): shown all in windows of two shapes, letterboxed.
-TEST_F(Player, ShowAllPutsAKnownBitmapAtItsPlaceAndScaleInEveryWindowShape) {
-  const std::vector<uint32_t> pixels = {kRed, kGreen, kYellow, kWhite,
-                                        kBlack, kWhite, kRed, kGreen};
+const std::vector<uint32_t> kKnownPixels = {kRed, kGreen, kYellow, kWhite,
+                                            kBlack, kWhite, kRed, kGreen};
+
+Bytes KnownBitmapMovie() {
   swf::Movie m = Stage(200, 100, kBlue);
   m.frames.resize(1);
-  m.frames[0].tags = {Lossless(1, 4, 2, pixels), Rectangle(2, 40, 20, BitmapFill(1, 10)),
+  m.frames[0].tags = {Lossless(1, 4, 2, kKnownPixels), Rectangle(2, 40, 20, BitmapFill(1, 10)),
                       Place(1, 2, 50, 30)};
   m.frames[0].actions = {{Action(swf::kActionStop)}};
-  Load(folder_.Write(L"bitmap.swf", swf::WriteMovie(m)));
+  return swf::WriteMovie(m);
+}
+
+TEST_F(Player, ShowAllPutsAKnownBitmapAtItsPlaceAndScaleInEveryWindowShape) {
+  const std::vector<uint32_t>& pixels = kKnownPixels;
+  Load(folder_.Write(L"bitmap.swf", KnownBitmapMovie()));
 
   struct Window {
     int width, height;
@@ -329,6 +335,44 @@ TEST_F(Player, ShowAllPutsAKnownBitmapAtItsPlaceAndScaleInEveryWindowShape) {
     EXPECT_EQ(Hex(at(60, 52)), Hex(kBlue));
     EXPECT_EQ(Hex(shot.At(2, 2)), Hex(kBlue));
     EXPECT_EQ(Hex(shot.At(w.width - 3, w.height - 3)), Hex(kBlue));
+  }
+}
+
+// The other fits of the stage, by Scale, ScaleMode and SAlign, in a 300 x 300 window: where
+// the centre of each bitmap pixel lands.
+TEST_F(Player, ScaleAndAlignFitTheStage) {
+  Load(folder_.Write(L"bitmap.swf", KnownBitmapMovie()));
+  Resize(300, 300);
+  struct Fit {
+    const wchar_t* scale;  // Scale, or null for ScaleMode
+    int scaleMode;
+    const wchar_t* align;
+    double sx, sy, offsetX, offsetY;
+  } fits[] = {
+      {L"ExactFit", 0, L"", 1.5, 3, 0, 0},      {nullptr, 2, L"", 1.5, 3, 0, 0},
+      {L"NoBorder", 0, L"", 3, 3, -150, 0},    {L"noscale", 0, L"", 1, 1, 50, 100},
+      {L"NoScale", 0, L"TL", 1, 1, 0, 0},      {L"ShowAll", 0, L"T", 1.5, 1.5, 0, 0},
+      {L"ShowAll", 0, L"B", 1.5, 1.5, 0, 150}, {L"NoScale", 0, L"BR", 1, 1, 100, 200},
+  };
+  for (const auto& f : fits) {
+    SCOPED_TRACE(Narrow(f.scale ? f.scale : L"ScaleMode") + " " + Narrow(f.align));
+    if (f.scale) {
+      BSTR b = SysAllocString(f.scale);
+      ASSERT_EQ(flash_->put_Scale(b), S_OK);
+      SysFreeString(b);
+    } else {
+      ASSERT_EQ(flash_->put_ScaleMode(f.scaleMode), S_OK);
+    }
+    BSTR a = SysAllocString(f.align);
+    ASSERT_EQ(flash_->put_SAlign(a), S_OK);
+    SysFreeString(a);
+    Shot shot(window_);
+    for (int j = 0; j < 2; ++j)
+      for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(Hex(shot.At(int(f.offsetX + (55 + 10 * i) * f.sx),
+                              int(f.offsetY + (35 + 10 * j) * f.sy))),
+                  Hex(kKnownPixels[j * 4 + i]))
+            << i << "," << j;
   }
 }
 
@@ -476,6 +520,14 @@ TEST_F(Player, ButtonsHearPressReleaseAndKeysInEveryLevel) {
     for (const auto& [msg, key] : c.keys) SendMessageW(child_, msg, key, 0);
     EXPECT_EQ(sink_.commands, c.commands) << c.what;
   }
+  // The hand over the button, the arrow elsewhere.
+  HCURSOR hand = LoadCursorA(g_runtime->module, MAKEINTRESOURCEA(STANDIN_CURSOR_HAND));
+  HCURSOR arrow = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+  for (auto [x, cursor] : {std::pair{50, hand}, {300, arrow}}) {
+    SetCursorPos(x, 50);
+    SendMessageW(child_, WM_SETCURSOR, WPARAM(child_), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    EXPECT_EQ(GetCursor(), cursor) << "at x " << x;
+  }
   EXPECT_EQ(GetFocus(), child_) << "a click takes the focus";
   EXPECT_GE(site_->uiActivations, 1) << "and UI-activates through the site";
 }
@@ -577,6 +629,24 @@ TEST_F(Player, HostileMoviesMeetTheCaps) {
   loadBig.url = Narrow(big);
   loadBig.target = "_level1";
 
+  // Buttons of sixty copies of the one before, four deep: millions of shapes for one paint.
+  std::vector<swf::Tag> nested = {Rectangle(1, 10, 10, SolidFill(kGreen))};
+  for (uint16_t id = 2; id <= 5; ++id) {
+    swf::DefineButton2 b;
+    b.id = id;
+    for (uint16_t copy = 0; copy < 60; ++copy) {
+      swf::ButtonRecord record;
+      record.states = swf::ButtonRecord::kUp;
+      record.characterId = uint16_t(id - 1);
+      record.depth = uint16_t(copy + 1);
+      b.records.push_back(record);
+    }
+    nested.push_back(b);
+  }
+  nested.push_back(Place(1, 5, 0, 0));
+  nested.push_back(Rectangle(7, 20, 20, SolidFill(kRed)));
+  nested.push_back(Place(2, 7, 100, 0));
+
   struct Case {
     const char* what;
     swf::Movie movie;
@@ -589,6 +659,12 @@ TEST_F(Player, HostileMoviesMeetTheCaps) {
          EXPECT_NE(r[L"error"].find(L"too large"), std::wstring::npos) << Narrow(r[L"error"]);
          Shot shot(window_);
          EXPECT_EQ(Hex(shot.At(220, 20)), Hex(kRed)) << "the rest is drawn";
+       }},
+      {"buttons nested without end", OneFrame({}, nested),
+       [&](auto&) {
+         Shot shot(window_);  // returns: one paint draws a bounded number of shapes
+         EXPECT_EQ(Hex(shot.At(220, 20)), Hex(kRed));
+         EXPECT_EQ(Hex(shot.At(5, 5)), Hex(kGreen));
        }},
       {"string doubling", OneFrame(doubling),
        [](auto& r) { EXPECT_NE(r[L"error"].find(L"string too long"), std::wstring::npos) << Narrow(r[L"error"]); }},
