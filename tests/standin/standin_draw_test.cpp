@@ -532,6 +532,28 @@ TEST_F(Player, ButtonsHearPressReleaseAndKeysInEveryLevel) {
   EXPECT_GE(site_->uiActivations, 1) << "and UI-activates through the site";
 }
 
+// loadVariablesNum("vars.txt", 0): the fetched name=value pairs become the movie's variables.
+TEST_F(Player, LoadVariablesFillsTheMoviesVariables) {
+  std::string text = "page=3&title=A%20book+of+pages";
+  folder_.Write(L"vars.txt", Bytes(text.begin(), text.end()));
+  swf::ActionRecord load = Action(swf::kActionGetUrl2);
+  load.getUrl2Flags = 0x80;
+  swf::Movie m = Stage(200, 100, kBlue);
+  m.frames.resize(1);
+  m.frames[0].actions = {{Push({Text("vars.txt"), Text("_level0")}), load, Action(swf::kActionStop)}};
+  Load(folder_.Write(L"variables.swf", swf::WriteMovie(m)));
+  auto variable = [&](const wchar_t* name) {
+    BSTR n = SysAllocString(name), value = nullptr;
+    flash_->GetVariable(n, &value);
+    std::wstring v = value ? value : L"";
+    SysFreeString(n);
+    SysFreeString(value);
+    return v;
+  };
+  EXPECT_TRUE(PumpUntil([&] { return variable(L"page") == L"3"; })) << Narrow(Report()[L"errors"]);
+  EXPECT_EQ(variable(L"title"), L"A book of pages");
+}
+
 // A book as `pageturn-pack make` writes it: the navigator in level 0 loads each page into
 // level 1; keys and clicks on the halves of the stage turn the pages, F asks for full screen.
 TEST_F(Player, AMadeBookTurnsItsPages) {
