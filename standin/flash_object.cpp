@@ -258,6 +258,8 @@ HRESULT FlashObject::InPlaceActivate(bool uiActivate, const RECT* pos) {
     LogSite(L"OnUIActivate");
     inPlaceSite_->OnUIActivate();
     if (frame_) frame_->SetActiveObject(this, L"Shockwave Flash");
+    // The active object takes the keyboard, as the movie's keys are meant for it.
+    if (window_ && IsWindowVisible(window_) && GetFocus() != window_) SetFocus(window_);
   }
   return S_OK;
 }

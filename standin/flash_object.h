@@ -79,7 +79,7 @@ class FlashObject final : public IOleObject,
   STDMETHODIMP SetObjectRects(LPCRECT pos, LPCRECT clip) override;
   STDMETHODIMP ReactivateAndUndo() override { return E_NOTIMPL; }
   // IOleInPlaceActiveObject
-  STDMETHODIMP TranslateAccelerator(LPMSG) override { return S_FALSE; }
+  STDMETHODIMP TranslateAccelerator(LPMSG msg) override;
   STDMETHODIMP OnFrameWindowActivate(BOOL) override { return S_OK; }
   STDMETHODIMP OnDocWindowActivate(BOOL) override { return S_OK; }
   STDMETHODIMP ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) override { return S_OK; }
@@ -246,7 +246,8 @@ class FlashObject final : public IOleObject,
   ButtonHit ButtonUnder(POINT point);
   void OnMouseDown(POINT point);
   void OnMouseUp(POINT point);
-  void OnKey(uint8_t key);
+  // True when a button had the key.
+  bool OnKey(uint8_t key);
   void UpdateCursor();
   void ShowContextMenu(int x, int y);
   COLORREF BackgroundRgb() const;

@@ -137,8 +137,22 @@ void FlashObject::OnMouseUp(POINT point) {
     RunButtonConditions(player_, pressed, ::swf::ButtonCondAction::kOverDownToOverUp);
 }
 
-void FlashObject::OnKey(uint8_t key) {
-  if (PressKey(player_, key)) OnChanged();
+bool FlashObject::OnKey(uint8_t key) {
+  if (!PressKey(player_, key)) return false;
+  OnChanged();
+  return true;
+}
+
+STDMETHODIMP FlashObject::TranslateAccelerator(LPMSG msg) {
+  return Guard([&]() -> HRESULT {
+    // A container's loop offers the UI-active object the keys of its other windows first;
+    // ours arrive in our window anyway.
+    if (!msg || !window_ || msg->hwnd == window_) return S_FALSE;
+    uint8_t key = msg->message == WM_KEYDOWN ? KeyCodeOfVirtualKey(msg->wParam)
+                  : msg->message == WM_CHAR  ? KeyCodeOfCharacter(msg->wParam)
+                                             : 0;
+    return key && OnKey(key) ? S_OK : S_FALSE;
+  });
 }
 
 void FlashObject::UpdateCursor() {

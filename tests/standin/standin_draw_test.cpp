@@ -520,6 +520,19 @@ TEST_F(Player, ButtonsHearPressReleaseAndKeysInEveryLevel) {
     for (const auto& [msg, key] : c.keys) SendMessageW(child_, msg, key, 0);
     EXPECT_EQ(sink_.commands, c.commands) << c.what;
   }
+  // A container that offers the active object its keys first: Right to the buttons (taken),
+  // a key no button names left to the container.
+  Ref<IOleInPlaceActiveObject> active;
+  ASSERT_EQ(object_->QueryInterface(IID_IOleInPlaceActiveObject, active.Out()), S_OK);
+  sink_.commands.clear();
+  MSG right{window_, WM_KEYDOWN, VK_RIGHT, 0};
+  MSG other{window_, WM_KEYDOWN, VK_F1, 0};
+  MSG ours{child_, WM_KEYDOWN, VK_RIGHT, 0};
+  EXPECT_EQ(active->TranslateAccelerator(&right), S_OK);
+  EXPECT_EQ(active->TranslateAccelerator(&other), S_FALSE);
+  EXPECT_EQ(active->TranslateAccelerator(&ours), S_FALSE) << "arrives in its window anyway";
+  EXPECT_EQ(sink_.commands, (std::vector<std::wstring>{L"right|", L"child right|"}));
+
   // The hand over the button, the arrow elsewhere.
   HCURSOR hand = LoadCursorA(g_runtime->module, MAKEINTRESOURCEA(STANDIN_CURSOR_HAND));
   HCURSOR arrow = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
