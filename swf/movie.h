@@ -92,12 +92,20 @@ using Rgba = uint32_t;
 // One value of a Push action, typed as the file stores it.
 struct PushValue {
   enum Type : uint8_t {
-    kString = 0, kFloat = 1, kNull = 2, kUndefined = 3, kRegister = 4, kBool = 5,
-    kDouble = 6, kInteger = 7, kConstant8 = 8, kConstant16 = 9,
+    kString = 0,
+    kFloat = 1,
+    kNull = 2,
+    kUndefined = 3,
+    kRegister = 4,
+    kBool = 5,
+    kDouble = 6,
+    kInteger = 7,
+    kConstant8 = 8,
+    kConstant16 = 9,
   };
   Type type = kUndefined;
-  std::string string;  // kString
-  double number = 0;   // kFloat (exactly a float), kDouble
+  std::string string;    // kString
+  double number = 0;     // kFloat (exactly a float), kDouble
   uint32_t integer = 0;  // kRegister, kBool (0/1), kInteger (two's complement), kConstant8/16
   bool operator==(const PushValue&) const = default;
 };
@@ -131,7 +139,7 @@ enum class ImageKind { kJpeg, kPng, kGif, kUnknown };
 struct DefineBitsJpeg {
   uint16_t id = 0;
   int version = 2;
-  std::vector<uint8_t> image;  // as stored; see StandaloneImage() for a decoder's input
+  std::vector<uint8_t> image;            // as stored; see StandaloneImage() for a decoder's input
   ImageKind kind = ImageKind::kUnknown;  // by the image's magic bytes
   std::vector<uint8_t> alphaZlib;        // version 3: zlib data, one byte per pixel
   bool operator==(const DefineBitsJpeg&) const = default;
@@ -152,8 +160,11 @@ struct DefineBitsLossless {
 
 struct FillStyle {
   enum Type : uint8_t {
-    kSolid = 0x00, kRepeatingBitmap = 0x40, kClippedBitmap = 0x41,
-    kRepeatingBitmapHard = 0x42, kClippedBitmapHard = 0x43,
+    kSolid = 0x00,
+    kRepeatingBitmap = 0x40,
+    kClippedBitmap = 0x41,
+    kRepeatingBitmapHard = 0x42,
+    kClippedBitmapHard = 0x43,
   };
   uint8_t type = kSolid;
   Rgba color = 0xFF000000;  // kSolid
@@ -211,9 +222,15 @@ struct ButtonRecord {
 
 struct ButtonCondAction {
   enum Condition : uint16_t {
-    kIdleToOverUp = 1 << 0, kOverUpToIdle = 1 << 1, kOverUpToOverDown = 1 << 2,
-    kOverDownToOverUp = 1 << 3, kOverDownToOutDown = 1 << 4, kOutDownToOverDown = 1 << 5,
-    kOutDownToIdle = 1 << 6, kIdleToOverDown = 1 << 7, kOverDownToIdle = 1 << 8,
+    kIdleToOverUp = 1 << 0,
+    kOverUpToIdle = 1 << 1,
+    kOverUpToOverDown = 1 << 2,
+    kOverDownToOverUp = 1 << 3,
+    kOverDownToOutDown = 1 << 4,
+    kOutDownToOverDown = 1 << 5,
+    kOutDownToIdle = 1 << 6,
+    kIdleToOverDown = 1 << 7,
+    kOverDownToIdle = 1 << 8,
   };
   uint16_t conditions = 0;  // bits 9-15: key code
   ActionList actions;
@@ -223,9 +240,20 @@ struct ButtonCondAction {
 
 // Key codes of button conditions.
 enum KeyCode : uint8_t {
-  kKeyLeft = 1, kKeyRight = 2, kKeyHome = 3, kKeyEnd = 4, kKeyInsert = 5, kKeyDelete = 6,
-  kKeyBackspace = 8, kKeyEnter = 13, kKeyUp = 14, kKeyDown = 15, kKeyPageUp = 16,
-  kKeyPageDown = 17, kKeyTab = 18, kKeyEscape = 19,
+  kKeyLeft = 1,
+  kKeyRight = 2,
+  kKeyHome = 3,
+  kKeyEnd = 4,
+  kKeyInsert = 5,
+  kKeyDelete = 6,
+  kKeyBackspace = 8,
+  kKeyEnter = 13,
+  kKeyUp = 14,
+  kKeyDown = 15,
+  kKeyPageUp = 16,
+  kKeyPageDown = 17,
+  kKeyTab = 18,
+  kKeyEscape = 19,
 };
 constexpr uint16_t KeyCondition(uint8_t key) { return uint16_t(key << 9); }
 
@@ -278,8 +306,8 @@ struct Header {
 struct Movie {
   Header header;
   Rect frameSize;
-  uint16_t frameRate = 0x1800;  // 8.8 fixed point: 24 fps
-  uint16_t frameCount = 0;      // as stored; the writer stores frames.size()
+  uint16_t frameRate = 0x1800;              // 8.8 fixed point: 24 fps
+  uint16_t frameCount = 0;                  // as stored; the writer stores frames.size()
   std::optional<uint32_t> fileAttributes;   // flags; the writer puts it first when set
   std::optional<uint32_t> backgroundColor;  // 0xRRGGBB
   std::vector<Frame> frames;                // one per ShowFrame

@@ -140,8 +140,10 @@ uint64_t LosslessDataSize(const DefineBitsLossless& bitmap) {
   switch (bitmap.format) {
     case DefineBitsLossless::kPalette:
       return uint64_t(bitmap.colorTableSize) * (bitmap.version == 2 ? 4 : 3) + padded(w) * h;
-    case DefineBitsLossless::kRgb555: return padded(w * 2) * h;
-    case DefineBitsLossless::kRgb32: return w * 4 * h;
+    case DefineBitsLossless::kRgb555:
+      return padded(w * 2) * h;
+    case DefineBitsLossless::kRgb32:
+      return w * 4 * h;
   }
   throw SwfError("unsupported lossless bitmap format");
 }
@@ -238,13 +240,19 @@ class Budget {
 void DecodeAction(ActionRecord& a, Budget& budget) {
   CheckedReader r(a.payload);
   switch (a.code) {
-    case kActionGotoFrame: a.frame = r.U16(); break;
+    case kActionGotoFrame:
+      a.frame = r.U16();
+      break;
     case kActionGetUrl:
       a.url = r.String();
       a.target = r.String();
       break;
-    case kActionSetTarget: a.target = r.String(); break;
-    case kActionGetUrl2: a.getUrl2Flags = r.U8(); break;
+    case kActionSetTarget:
+      a.target = r.String();
+      break;
+    case kActionGetUrl2:
+      a.getUrl2Flags = r.U8();
+      break;
     case kActionConstantPool: {
       uint16_t count = r.U16();
       budget.Take(count);
@@ -257,7 +265,9 @@ void DecodeAction(ActionRecord& a, Budget& budget) {
         PushValue v;
         v.type = static_cast<PushValue::Type>(r.U8());
         switch (v.type) {
-          case PushValue::kString: v.string = r.String(); break;
+          case PushValue::kString:
+            v.string = r.String();
+            break;
           case PushValue::kFloat: {
             uint32_t bits = r.U32();
             float f;
@@ -266,25 +276,34 @@ void DecodeAction(ActionRecord& a, Budget& budget) {
             break;
           }
           case PushValue::kNull:
-          case PushValue::kUndefined: break;
+          case PushValue::kUndefined:
+            break;
           case PushValue::kRegister:
           case PushValue::kBool:
-          case PushValue::kConstant8: v.integer = r.U8(); break;
+          case PushValue::kConstant8:
+            v.integer = r.U8();
+            break;
           case PushValue::kDouble: {
             uint64_t high = r.U32(), low = r.U32();
             uint64_t bits = high << 32 | low;
             std::memcpy(&v.number, &bits, 8);
             break;
           }
-          case PushValue::kInteger: v.integer = r.U32(); break;
-          case PushValue::kConstant16: v.integer = r.U16(); break;
-          default: throw SwfError("unknown Push type");
+          case PushValue::kInteger:
+            v.integer = r.U32();
+            break;
+          case PushValue::kConstant16:
+            v.integer = r.U16();
+            break;
+          default:
+            throw SwfError("unknown Push type");
         }
         if (v.type == PushValue::kBool && v.integer > 1) v.integer = 1;
         a.values.push_back(std::move(v));
       }
       break;
-    default: break;
+    default:
+      break;
   }
 }
 

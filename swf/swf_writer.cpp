@@ -34,7 +34,8 @@ void BitWriter::String(const std::string& s) {
 }
 
 void BitWriter::UB(uint32_t value, unsigned bits) {
-  if (bits > 32 || (bits < 32 && (value >> bits) != 0)) throw SwfError("value too wide for its field");
+  if (bits > 32 || (bits < 32 && (value >> bits) != 0))
+    throw SwfError("value too wide for its field");
   for (unsigned i = bits; i-- > 0;) {
     if (bitsUsed_ == 0) out_.push_back(0);
     if ((value >> i) & 1u) out_.back() |= uint8_t(0x80u >> bitsUsed_);
@@ -142,7 +143,9 @@ std::vector<uint8_t> PushPayload(const std::vector<PushValue>& values) {
   for (const PushValue& v : values) {
     w.U8(v.type);
     switch (v.type) {
-      case PushValue::kString: w.String(v.string); break;
+      case PushValue::kString:
+        w.String(v.string);
+        break;
       case PushValue::kFloat: {
         float f = static_cast<float>(v.number);
         uint32_t bits;
@@ -151,7 +154,8 @@ std::vector<uint8_t> PushPayload(const std::vector<PushValue>& values) {
         break;
       }
       case PushValue::kNull:
-      case PushValue::kUndefined: break;
+      case PushValue::kUndefined:
+        break;
       case PushValue::kRegister:
       case PushValue::kBool:
       case PushValue::kConstant8:
@@ -165,12 +169,15 @@ std::vector<uint8_t> PushPayload(const std::vector<PushValue>& values) {
         w.U32(uint32_t(bits));
         break;
       }
-      case PushValue::kInteger: w.U32(v.integer); break;
+      case PushValue::kInteger:
+        w.U32(v.integer);
+        break;
       case PushValue::kConstant16:
         if (v.integer > 0xFFFF) throw SwfError("Push value too wide for its type");
         w.U16(uint16_t(v.integer));
         break;
-      default: throw SwfError("unknown Push type");
+      default:
+        throw SwfError("unknown Push type");
     }
   }
   return w.Take();
@@ -180,22 +187,32 @@ std::vector<uint8_t> PushPayload(const std::vector<PushValue>& values) {
 std::vector<uint8_t> ActionPayload(const ActionRecord& a) {
   BitWriter w;
   switch (a.code) {
-    case kActionGotoFrame: w.U16(a.frame); break;
+    case kActionGotoFrame:
+      w.U16(a.frame);
+      break;
     case kActionGetUrl:
       w.String(a.url);
       w.String(a.target);
       break;
-    case kActionSetTarget: w.String(a.target); break;
-    case kActionGetUrl2: w.U8(a.getUrl2Flags); break;
+    case kActionSetTarget:
+      w.String(a.target);
+      break;
+    case kActionGetUrl2:
+      w.U8(a.getUrl2Flags);
+      break;
     case kActionConstantPool:
       if (a.constants.size() > 0xFFFF) throw SwfError("too many constants");
       w.U16(uint16_t(a.constants.size()));
       for (const auto& c : a.constants) w.String(c);
       break;
-    case kActionPush: return PushPayload(a.values);
+    case kActionPush:
+      return PushPayload(a.values);
     case kActionJump:
-    case kActionIf: w.U16(0); break;  // the offset is filled in once every record is sized
-    default: return a.payload;
+    case kActionIf:
+      w.U16(0);
+      break;  // the offset is filled in once every record is sized
+    default:
+      return a.payload;
   }
   return w.Take();
 }
@@ -401,9 +418,8 @@ std::vector<uint8_t> Button2Payload(const DefineButton2& b) {
 std::vector<uint8_t> PlaceObject2Payload(const PlaceObject2& p) {
   BitWriter w;
   const uint8_t flags = (p.hasClipActions ? 0x80 : 0) | (p.clipDepth ? 0x40 : 0) |
-                        (p.name ? 0x20 : 0) | (p.ratio ? 0x10 : 0) |
-                        (p.colorTransform ? 0x08 : 0) | (p.matrix ? 0x04 : 0) |
-                        (p.characterId ? 0x02 : 0) | (p.move ? 0x01 : 0);
+                        (p.name ? 0x20 : 0) | (p.ratio ? 0x10 : 0) | (p.colorTransform ? 0x08 : 0) |
+                        (p.matrix ? 0x04 : 0) | (p.characterId ? 0x02 : 0) | (p.move ? 0x01 : 0);
   w.U8(flags);
   w.U16(p.depth);
   if (p.characterId) w.U16(*p.characterId);
@@ -477,7 +493,9 @@ struct TagWriter {
                                       kTagDefineShape3};
     WriteTag(w, kCodes[s.version >= 1 && s.version <= 3 ? s.version : 0], ShapePayload(s));
   }
-  void operator()(const DefineButton2& b) const { WriteTag(w, kTagDefineButton2, Button2Payload(b)); }
+  void operator()(const DefineButton2& b) const {
+    WriteTag(w, kTagDefineButton2, Button2Payload(b));
+  }
   void operator()(const PlaceObject2& p) const {
     WriteTag(w, kTagPlaceObject2, PlaceObject2Payload(p));
   }

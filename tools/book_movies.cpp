@@ -74,12 +74,12 @@ ActionList HostProbe() {
                 Simple(swf::kActionEquals2)});
   const size_t skipAt = list.size();
   list.push_back(Branch(swf::kActionIf, 0));  // over the probe when already done
-  Append(list, {Push({Str("probed"), Str("yes")}), Simple(swf::kActionSetVariable),
-                Push({Str("host"), Str(kHostProbeId), Int(1), Str("flash")}),
-                Simple(swf::kActionGetVariable), Push({Str("external")}),
-                Simple(swf::kActionGetMember), Push({Str("ExternalInterface")}),
-                Simple(swf::kActionGetMember), Push({Str("call")}),
-                Simple(swf::kActionCallMethod), Simple(swf::kActionSetVariable)});
+  Append(list,
+         {Push({Str("probed"), Str("yes")}), Simple(swf::kActionSetVariable),
+          Push({Str("host"), Str(kHostProbeId), Int(1), Str("flash")}),
+          Simple(swf::kActionGetVariable), Push({Str("external")}), Simple(swf::kActionGetMember),
+          Push({Str("ExternalInterface")}), Simple(swf::kActionGetMember), Push({Str("call")}),
+          Simple(swf::kActionCallMethod), Simple(swf::kActionSetVariable)});
   list[skipAt].branchTarget = list.size();
   return list;
 }
@@ -172,12 +172,13 @@ swf::Movie NavigatorMovie(int pageCount, std::uint32_t stageWidth, std::uint32_t
   const int32_t middle = width / 2;
 
   swf::Frame first;
-  first.tags = {Rectangle(kLeftHalfShape, {0, middle, 0, height}, hitFill),
-                Rectangle(kRightHalfShape, {middle, width, 0, height}, hitFill),
-                HitButton(kBackButton, kLeftHalfShape,
-                          {{swf::ButtonCondAction::kOverDownToOverUp, back}}),
-                HitButton(kForwardButton, kRightHalfShape, std::move(forward)),
-                Place(kBackButton, 1), Place(kForwardButton, 2)};
+  first.tags = {
+      Rectangle(kLeftHalfShape, {0, middle, 0, height}, hitFill),
+      Rectangle(kRightHalfShape, {middle, width, 0, height}, hitFill),
+      HitButton(kBackButton, kLeftHalfShape, {{swf::ButtonCondAction::kOverDownToOverUp, back}}),
+      HitButton(kForwardButton, kRightHalfShape, std::move(forward)),
+      Place(kBackButton, 1),
+      Place(kForwardButton, 2)};
   first.actions.push_back(HostProbe());
   movie.frames.push_back(std::move(first));
   movie.frames.resize(size_t(pageCount));
@@ -193,10 +194,14 @@ std::string ExeConfigText(const std::string& caption, int mode, int width, int h
     text = "<![CDATA[" + caption + "]]>";
   } else {
     for (char c : caption) {
-      if (c == '&') text += "&amp;";
-      else if (c == '<') text += "&lt;";
-      else if (c == '>') text += "&gt;";
-      else text += c;
+      if (c == '&')
+        text += "&amp;";
+      else if (c == '<')
+        text += "&lt;";
+      else if (c == '>')
+        text += "&gt;";
+      else
+        text += c;
     }
   }
   return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<ExeConfig><ExeCaption>" + text +

@@ -37,7 +37,8 @@ const char kMakeHelp[] =
     "  --width W, --height H   window size for mode 1 (default 800 x 600)\n"
     "  --digest        add an MD5 digest that the player checks\n"
     "  --player EXE, --runtime OCX   default: pageturn.exe and flash.ocx beside this tool or\n"
-    "                  where the Windows build puts them (build/windows/app, build/windows/standin)\n"
+    "                  where the Windows build puts them (build/windows/app, "
+    "build/windows/standin)\n"
     "Exit codes: 0 made, 1 bad input, 2 bad usage.\n";
 
 // A page movie holds one picture: the largest file that still makes a movie the reader takes.
@@ -95,7 +96,8 @@ TMakeOptions ParseOptions(const std::vector<std::string>& args) {
   }
   if (o.pages.empty() || o.output.empty()) throw TUsageError("needs PAGES_DIR and -o OUT.exe");
   for (char c : o.caption)
-    if (static_cast<unsigned char>(c) < 0x20) throw TUsageError("the caption holds a control character");
+    if (static_cast<unsigned char>(c) < 0x20)
+      throw TUsageError("the caption holds a control character");
   return o;
 }
 
@@ -110,7 +112,8 @@ std::string FirstExisting(const std::vector<std::string>& places) {
 std::string FindOrExplain(const std::string& given, const std::vector<std::string>& places,
                           const char* what, const char* option) {
   if (!given.empty()) {
-    if (!fs::is_regular_file(given)) throw Error(std::string("Cannot open ") + what + " \"" + given + "\"");
+    if (!fs::is_regular_file(given))
+      throw Error(std::string("Cannot open ") + what + " \"" + given + "\"");
     return given;
   }
   const std::string found = FirstExisting(places);
@@ -135,7 +138,8 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
   if (size < 0) throw Error("Cannot read file \"" + path + "\"");
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
   in.seekg(0);
-  if (!in.read(reinterpret_cast<char*>(bytes.data()), size)) throw Error("Cannot read file \"" + path + "\"");
+  if (!in.read(reinterpret_cast<char*>(bytes.data()), size))
+    throw Error("Cannot read file \"" + path + "\"");
   return bytes;
 }
 
@@ -147,7 +151,8 @@ std::string FolderName(const std::string& folder) {
   fs::path p = fs::path(folder).lexically_normal();
   if (p.filename().empty()) p = p.parent_path();
   std::string name = p.filename().string();
-  if (name.empty() || name == "." || name == "..") name = fs::weakly_canonical(p).filename().string();
+  if (name.empty() || name == "." || name == "..")
+    name = fs::weakly_canonical(p).filename().string();
   return name;
 }
 
@@ -194,15 +199,17 @@ int Make(const TMakeOptions& o, std::ostream& out, bool interactive) {
       throw Error("\"" + file.name + "\" is too large for a movie");
     stageWidth = std::max(stageWidth, size.width);
     stageHeight = std::max(stageHeight, size.height);
-    writer.AddEntry(PageMovieName(int(i) + 1), BytesText(swf::WriteMovie(PageMovie(std::move(picture), size))));
+    writer.AddEntry(PageMovieName(int(i) + 1),
+                    BytesText(swf::WriteMovie(PageMovie(std::move(picture), size))));
   }
   if (interactive) out << "\n";
 
   const std::string caption =
       WideToUtf8(SystemToWide(o.hasCaption ? o.caption : FolderName(o.pages)));
   writer.AddEntry("ExeConfig.xml", ExeConfigText(caption, o.mode, o.width, o.height));
-  writer.AddEntry("book.swf",
-                  BytesText(swf::WriteMovie(NavigatorMovie(int(files.size()), stageWidth, stageHeight))));
+  writer.AddEntry(
+      "book.swf",
+      BytesText(swf::WriteMovie(NavigatorMovie(int(files.size()), stageWidth, stageHeight))));
   writer.AddFile("flash.ocx", runtime);
   writer.SetDigest(o.digest);
 

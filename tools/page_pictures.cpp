@@ -109,8 +109,9 @@ std::vector<TPagePicture> ListPageFiles(const std::string& folder) {
     pages.push_back({name, it->path().string()});
   }
   if (error) throw Error("Cannot read folder \"" + folder + "\": " + error.message());
-  std::sort(pages.begin(), pages.end(),
-            [](const TPagePicture& x, const TPagePicture& y) { return NaturalLess(x.name, y.name); });
+  std::sort(pages.begin(), pages.end(), [](const TPagePicture& x, const TPagePicture& y) {
+    return NaturalLess(x.name, y.name);
+  });
   return pages;
 }
 

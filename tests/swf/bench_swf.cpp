@@ -23,7 +23,8 @@ int main() {
     auto start = std::chrono::steady_clock::now();
     size_t frames = 0;
     for (int i = 0; i < rounds; ++i) frames += swf::ReadMovie(file).frames.size();
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     double mb = double(swf::ReadHeader(file).fileLength) * rounds / (1024.0 * 1024.0);
     std::printf("%s: %zu bytes on disk, %.1f MiB/s uncompressed, %.2f ms per movie (%zu frames)\n",
                 compressed ? "CWS" : "FWS", file.size(), mb / seconds, seconds * 1000 / rounds,

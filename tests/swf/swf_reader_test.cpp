@@ -92,7 +92,12 @@ TEST(SwfReader, MalformedFilesAreRejected) {
   } cases[] = {
       {"not SWF", with(0, {'G', 'I', 'F'})},
       {"LZMA", with(0, {'Z'})},
-      {"CWS before version 6", [&] { Bytes b = cwsBody; b[3] = 5; return b; }()},
+      {"CWS before version 6",
+       [&] {
+         Bytes b = cwsBody;
+         b[3] = 5;
+         return b;
+       }()},
       {"FileLength below 8", setLength(good, 7)},
       {"FileLength beyond the file", setLength(good, uint32_t(good.size() + 1))},
       {"CWS longer than FileLength", setLength(cwsBody, uint32_t(good.size() - 1))},
@@ -137,7 +142,6 @@ TEST(CheckedReader, StringsNeedTheirTerminatorInside) {
   EXPECT_THROW(empty.String(), SwfError);
 }
 
-
 // --- the subset's tags and actions, from bytes laid out by hand ---
 
 using swftest::Cat;
@@ -164,10 +168,10 @@ T OnlyTag(const Movie& m, size_t index) {
 }
 
 // The layout example of a 400 x 300 px rectangle filled by clipped bitmap 1 at 1:1.
-const Bytes kRectangleShape = {0x02, 0x00, 0x70, 0x00, 0x0F, 0xA0, 0x00, 0x00, 0xBB, 0x80, 0x01,
-                               0x41, 0x01, 0x00, 0xD9, 0x40, 0x00, 0x05, 0x00, 0x00, 0x00, 0x00,
-                               0x10, 0x14, 0x1F, 0x07, 0xD0, 0x3C, 0x57, 0x70, 0xF0, 0x83, 0x03,
-                               0xC6, 0x89, 0x00, 0x00};
+const Bytes kRectangleShape = {0x02, 0x00, 0x70, 0x00, 0x0F, 0xA0, 0x00, 0x00, 0xBB, 0x80,
+                               0x01, 0x41, 0x01, 0x00, 0xD9, 0x40, 0x00, 0x05, 0x00, 0x00,
+                               0x00, 0x00, 0x10, 0x14, 0x1F, 0x07, 0xD0, 0x3C, 0x57, 0x70,
+                               0xF0, 0x83, 0x03, 0xC6, 0x89, 0x00, 0x00};
 
 TEST(SwfSubset, ShapeWithClippedBitmapFill) {
   Movie m = ReadMovie(OneFrame({{2, kRectangleShape}}, false));
@@ -204,7 +208,7 @@ TEST(SwfSubset, PlaceAndRemoveByDepth) {
                       0x00,              // matrix: identity
                       0x40,              // cxform: multiply terms of 0 bits, so all 0
                       0x07, 0x00,        // ratio 7
-                      'p', 'g', 0x00,    // name
+                      'p',  'g',  0x00,  // name
                       0x05, 0x00};       // clip depth 5
   Movie m = ReadMovie(OneFrame({{26, {0x06, 0x01, 0x00, 0x03, 0x00, 0x00}},
                                 {26, everything},
@@ -232,12 +236,10 @@ TEST(SwfSubset, PlaceAndRemoveByDepth) {
 }
 
 TEST(SwfSubset, ButtonWithHitAreaAndKeyConditions) {
-  Bytes button = {0x05, 0x00, 0x00,
-                  0x0A, 0x00,                          // ActionOffset: past the records
-                  0x08, 0x03, 0x00, 0x01, 0x00, 0x00, 0x00,  // HitTest record of 3 at depth 1
-                  0x00,
-                  0x07, 0x00, 0x08, 0x00, 0x04, 0x00, 0x00,  // 7 bytes: release -> NextFrame
-                  0x00, 0x00, 0x00, 0x04, 0x05, 0x00};       // last: Right key -> PrevFrame
+  Bytes button = {0x05, 0x00, 0x00, 0x0A, 0x00,                    // ActionOffset: past the records
+                  0x08, 0x03, 0x00, 0x01, 0x00, 0x00, 0x00,        // HitTest record of 3 at depth 1
+                  0x00, 0x07, 0x00, 0x08, 0x00, 0x04, 0x00, 0x00,  // 7 bytes: release -> NextFrame
+                  0x00, 0x00, 0x00, 0x04, 0x05, 0x00};             // last: Right key -> PrevFrame
   Movie m = ReadMovie(OneFrame({{34, button}}));
   auto b = OnlyTag<DefineButton2>(m, 1);
   EXPECT_EQ(b.id, 5);
@@ -260,9 +262,8 @@ TEST(SwfSubset, BitmapsJpegPngGifAndLossless) {
   const Bytes alpha = {0x78, 0x9C, 1, 2};
   Bytes jpeg3 = Cat({{7, 0}, {Bytes{uint8_t(png.size()), 0, 0, 0}}, png, alpha});
   Bytes lossless = {8, 0, 3, 3, 0, 2, 0, 1, 0x78, 0x9C};  // palette 3 x 2, 2 entries
-  Movie m = ReadMovie(OneFrame({{21, Cat({{6, 0}, {'G', 'I', 'F', '8', '9', 'a'}})},
-                                {35, jpeg3},
-                                {36, lossless}}));
+  Movie m = ReadMovie(
+      OneFrame({{21, Cat({{6, 0}, {'G', 'I', 'F', '8', '9', 'a'}})}, {35, jpeg3}, {36, lossless}}));
   auto jpeg = OnlyTag<DefineBitsJpeg>(m, 0);
   EXPECT_EQ(jpeg.id, 3);
   EXPECT_EQ(jpeg.kind, ImageKind::kJpeg);
@@ -289,7 +290,8 @@ TEST(SwfSubset, StandaloneImageDropsTheEmptyTablesStreamBeforeTheFrameHeader) {
       {{0xFF, 0xD8, 0xFF, 0xDB, 0xFF, 0xD9, 0xFF, 0xD8, 0xFF, 0xC0},
        {0xFF, 0xD8, 0xFF, 0xDB, 0xFF, 0xC0}},
       // After the frame header the same bytes are image data.
-      {{0xFF, 0xD8, 0xFF, 0xC0, 0xFF, 0xD9, 0xFF, 0xD8}, {0xFF, 0xD8, 0xFF, 0xC0, 0xFF, 0xD9, 0xFF, 0xD8}},
+      {{0xFF, 0xD8, 0xFF, 0xC0, 0xFF, 0xD9, 0xFF, 0xD8},
+       {0xFF, 0xD8, 0xFF, 0xC0, 0xFF, 0xD9, 0xFF, 0xD8}},
   };
   for (const auto& c : cases) {
     DefineBitsJpeg b;
@@ -346,9 +348,17 @@ TEST(SwfSubset, LosslessDataInflatesToExactlyItsSizeUnderTheCap) {
 TEST(SwfSubset, ActionPayloadsAreDecoded) {
   Bytes list = Cat({
       Record(0x88, Cat({{2, 0}, Str("flash"), Str("call")})),
-      Record(0x96, Cat({{0}, Str("s"), {1, 0x00, 0x00, 0xC0, 0x3F}, {2}, {3}, {4, 9}, {5, 1},
+      Record(0x96, Cat({{0},
+                        Str("s"),
+                        {1, 0x00, 0x00, 0xC0, 0x3F},
+                        {2},
+                        {3},
+                        {4, 9},
+                        {5, 1},
                         {6, 0x00, 0x00, 0xF8, 0x3F, 0x00, 0x00, 0x00, 0x00},
-                        {7, 0xFE, 0xFF, 0xFF, 0xFF}, {8, 1}, {9, 0x00, 0x01}})),
+                        {7, 0xFE, 0xFF, 0xFF, 0xFF},
+                        {8, 1},
+                        {9, 0x00, 0x01}})),
       Record(0x81, {0x02, 0x01}),
       Record(0x83, Cat({Str("files/large/1.swf"), Str("_level1")})),
       Record(0x8B, Str("_level1")),
@@ -385,8 +395,12 @@ TEST(SwfSubset, ActionPayloadsAreDecoded) {
 
 TEST(SwfSubset, BranchesLandOnRecords) {
   // 0: If +1 (over Stop), 1: Stop, 2: Jump -11 (back to 0), 3: Jump 0 (next), 4: If +0 -> end
-  Bytes list = Cat({Record(0x9D, {1, 0}), {0x07}, Record(0x99, {0xF5, 0xFF}),
-                    Record(0x99, {0, 0}), Record(0x9D, {0, 0}), {0x00}});
+  Bytes list = Cat({Record(0x9D, {1, 0}),
+                    {0x07},
+                    Record(0x99, {0xF5, 0xFF}),
+                    Record(0x99, {0, 0}),
+                    Record(0x9D, {0, 0}),
+                    {0x00}});
   ActionList a = ReadActions(list);
   ASSERT_EQ(a.size(), 5u);
   EXPECT_EQ(a[0].branchTarget, 2u);
@@ -430,7 +444,8 @@ TEST(SwfSubset, MalformedSubsetTagsAreRejected) {
       {"gradient fill", OneFrame({{2, {9, 0, 0, 1, 0x10}}})},
       // No fill styles, one fill bit; a style change picks fill 1.
       {"fill index past the styles", OneFrame({{2, {9, 0, 0x00, 0, 0, 0x10, 0x12, 0x00}}})},
-      {"shape cut short", OneFrame({{2, Bytes(kRectangleShape.begin(), kRectangleShape.end() - 4)}}, false)},
+      {"shape cut short",
+       OneFrame({{2, Bytes(kRectangleShape.begin(), kRectangleShape.end() - 4)}}, false)},
       {"lossless format 6", OneFrame({{20, {8, 0, 6, 1, 0, 1, 0}}})},
       {"JPEG3 alpha offset past the tag", OneFrame({{35, {8, 0, 9, 0, 0, 0, 0xFF}}})},
       {"unknown Push type", OneFrame({{12, Cat({Record(0x96, {10}), {0}})}})},

@@ -105,7 +105,8 @@ TEST(SwfWriter, WritesTheFormatsOwnExamples) {
 // not part of the comparison.
 void ForgetDerivedPayloads(ActionList& list) {
   for (auto& a : list)
-    if (a.code != 0 && a.code < 0x80) a.payload.clear();
+    if (a.code != 0 && a.code < 0x80)
+      a.payload.clear();
     else if (a.code == kActionGotoFrame || a.code == kActionGetUrl || a.code == kActionSetTarget ||
              a.code == kActionGetUrl2 || a.code == kActionConstantPool || a.code == kActionPush ||
              a.code == kActionJump || a.code == kActionIf)
@@ -121,8 +122,8 @@ void ForgetDerivedPayloads(Frame& frame) {
 
 Movie RoundTrip(const Movie& movie) {
   Bytes file = WriteMovie(movie);
-  EXPECT_EQ(ReadHeader(file).fileLength, movie.header.compressed ? ReadHeader(file).fileLength
-                                                                 : uint32_t(file.size()));
+  EXPECT_EQ(ReadHeader(file).fileLength,
+            movie.header.compressed ? ReadHeader(file).fileLength : uint32_t(file.size()));
   Movie back = ReadMovie(file);
   for (auto& frame : back.frames) ForgetDerivedPayloads(frame);
   EXPECT_EQ(WriteMovie(back), file) << "writing what was read gives the same bytes";
@@ -219,7 +220,9 @@ TEST(SwfWriter, EveryTagRoundTrips) {
   button.trackAsMenu = true;
   ButtonRecord hit{.states = ButtonRecord::kHitTest, .characterId = 3, .depth = 1};
   ButtonRecord shown{.states = ButtonRecord::kUp | ButtonRecord::kOver | ButtonRecord::kDown,
-                     .characterId = 3, .depth = 2, .matrix = Scale20()};
+                     .characterId = 3,
+                     .depth = 2,
+                     .matrix = Scale20()};
   shown.colorTransform.hasAdd = true;
   shown.colorTransform.add[3] = -255;
   shown.blendMode = 2;
@@ -305,10 +308,10 @@ TEST(SwfWriter, EveryActionRoundTrips) {
       {.code = 0xF0, .payload = {1, 2, 3}},  // unknown: kept as read
       {.code = kActionJump, .branchTarget = 31},
   };
-  for (uint8_t code : std::initializer_list<uint8_t>{kActionNextFrame, kActionPrevFrame, kActionPlay, kActionStop, kActionAdd,
-                       kActionEquals, kActionNot, kActionPop, kActionGetVariable,
-                       kActionSetVariable, kActionStringAdd, kActionAdd2, kActionEquals2,
-                       kActionGetMember, kActionCallMethod, 0x30})
+  for (uint8_t code : std::initializer_list<uint8_t>{
+           kActionNextFrame, kActionPrevFrame, kActionPlay, kActionStop, kActionAdd, kActionEquals,
+           kActionNot, kActionPop, kActionGetVariable, kActionSetVariable, kActionStringAdd,
+           kActionAdd2, kActionEquals2, kActionGetMember, kActionCallMethod, 0x30})
     all.push_back({.code = code});
   all.push_back({.code = kActionIf, .branchTarget = 2});
   all.push_back({.code = kActionJump, .branchTarget = 27});  // to itself
@@ -405,16 +408,20 @@ TEST(SwfWriter, WhatTheFormatCannotHoldIsRefused) {
       {"branch past the list", movieWithActions({{.code = kActionJump, .branchTarget = 2}})},
       {"action code 0 inside a list", movieWithActions({{.code = 0}})},
       {"payload over 64 KiB",
-       movieWithActions({{.code = kActionPush,
-                          .values = {{.type = PushValue::kString, .string = std::string(70000, 'x')}}}})},
+       movieWithActions(
+           {{.code = kActionPush,
+             .values = {{.type = PushValue::kString, .string = std::string(70000, 'x')}}}})},
       {"Push constant8 over 255",
-       movieWithActions({{.code = kActionPush, .values = {{.type = PushValue::kConstant8, .integer = 256}}}})},
-      {"CWS before version 6", [] {
+       movieWithActions(
+           {{.code = kActionPush, .values = {{.type = PushValue::kConstant8, .integer = 256}}}})},
+      {"CWS before version 6",
+       [] {
          Movie m;
          m.header = {.compressed = true, .version = 5};
          return m;
        }()},
-      {"more than 65535 frames", [] {
+      {"more than 65535 frames",
+       [] {
          Movie m;
          m.frames.resize(65536);
          return m;

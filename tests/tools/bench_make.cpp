@@ -23,8 +23,8 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
 // A JPEG frame header in front of incompressible bytes: as large as a real page and as hard
 // to squeeze, which make never tries.
 std::string PagePicture(std::mt19937& random, size_t size) {
-  std::string head("\xFF\xD8\xFF\xC0\0\x11\x08\x04\xB0\x03\x84\x03\x01\x22\0\x02\x11\x01\x03\x11\x01",
-                   21);
+  std::string head(
+      "\xFF\xD8\xFF\xC0\0\x11\x08\x04\xB0\x03\x84\x03\x01\x22\0\x02\x11\x01\x03\x11\x01", 21);
   std::string bytes = head;
   bytes.resize(size);
   for (size_t i = head.size(); i < size; ++i) bytes[i] = char(random());
@@ -37,7 +37,8 @@ double BestSeconds(F&& f) {
   for (int round = 0; round < 3; ++round) {
     const auto start = std::chrono::steady_clock::now();
     f();
-    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    best = std::min(
+        best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   }
   return best;
 }
@@ -52,7 +53,8 @@ int main() {
   fs::create_directories(root / "pages");
   std::mt19937 random(42);
   for (int i = 1; i <= pages; ++i)
-    WriteFile(root / "pages" / ("page" + std::to_string(i) + ".jpg"), PagePicture(random, pageBytes));
+    WriteFile(root / "pages" / ("page" + std::to_string(i) + ".jpg"),
+              PagePicture(random, pageBytes));
   WriteFile(root / "player.exe", std::string(400 * 1024, 'P'));
   WriteFile(root / "flash.ocx", std::string(600 * 1024, 'R'));
 

@@ -15,8 +15,8 @@
 #include "../bundle/bundle_fixture.h"
 #include "bundle/bundle_names.h"
 #include "bundle/exe_ext_reader.h"
-#include "swf/swf_reader.h"
 #include "core/error.h"
+#include "swf/swf_reader.h"
 #include "swf/swf_writer.h"
 #include "tools/book_movies.h"
 #include "tools/pack_command.h"
@@ -102,9 +102,9 @@ TEST_F(MakeCommand, WritesABookWhoseMoviesHoldThePicturesAsTheyAre) {
   const auto entries = BookEntries(PathOf("book.exe"));
   std::vector<std::string> names;
   for (const auto& [name, bytes] : entries) names.push_back(name);
-  EXPECT_EQ(names, (std::vector<std::string>{"ExeConfig.xml", "book.swf", "files/large/1.swf",
-                                             "files/large/2.swf", "files/large/3.swf",
-                                             "flash.ocx"}));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"ExeConfig.xml", "book.swf", "files/large/1.swf",
+                                      "files/large/2.swf", "files/large/3.swf", "flash.ocx"}));
   EXPECT_EQ(entries.at("ExeConfig.xml"),
             "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<ExeConfig><ExeCaption><![CDATA[A & "
             "<B>]]></ExeCaption><WindowOpenMode>1</WindowOpenMode><WindowOpenWidth>640</"
@@ -123,7 +123,8 @@ TEST_F(MakeCommand, WritesABookWhoseMoviesHoldThePicturesAsTheyAre) {
     SCOPED_TRACE(n);
     const auto& page = pages[n - 1];
     const swf::Movie movie = ReadMovieText(entries.at(PageMovieName(n)));
-    EXPECT_EQ(movie.frameSize, (swf::Rect{0, int32_t(page.width) * 20, 0, int32_t(page.height) * 20}));
+    EXPECT_EQ(movie.frameSize,
+              (swf::Rect{0, int32_t(page.width) * 20, 0, int32_t(page.height) * 20}));
     EXPECT_EQ(movie.fileAttributes, 0u);
     ASSERT_EQ(movie.frames.size(), 1u);
     const auto& tags = movie.frames[0].tags;
@@ -151,14 +152,17 @@ TEST_F(MakeCommand, WritesABookWhoseMoviesHoldThePicturesAsTheyAre) {
 TEST_F(MakeCommand, CaptionDefaultsToTheFolderAndHoldsAnyText) {
   WriteFileBytes(PathOf("My Book/1.png"), Png(10, 10));
   ASSERT_EQ(Make({PathOf("My Book/"), "-o", PathOf("a.exe")}).code, 0);
-  EXPECT_NE(BookEntries(PathOf("a.exe")).at("ExeConfig.xml").find(
-                "<![CDATA[My Book]]></ExeCaption><WindowOpenMode>2</WindowOpenMode>"
+  EXPECT_NE(
+      BookEntries(PathOf("a.exe"))
+          .at("ExeConfig.xml")
+          .find("<![CDATA[My Book]]></ExeCaption><WindowOpenMode>2</WindowOpenMode>"
                 "<WindowOpenWidth>800</WindowOpenWidth><WindowOpenHeight>600</WindowOpenHeight>"),
-            std::string::npos);
+      std::string::npos);
   // A caption that would end a CDATA section goes in as escaped text.
   ASSERT_EQ(Make({PathOf("My Book"), "-o", PathOf("b.exe"), "--caption", "x]]>y&"}).code, 0);
-  EXPECT_NE(BookEntries(PathOf("b.exe")).at("ExeConfig.xml").find(
-                "<ExeCaption>x]]&gt;y&amp;</ExeCaption>"),
+  EXPECT_NE(BookEntries(PathOf("b.exe"))
+                .at("ExeConfig.xml")
+                .find("<ExeCaption>x]]&gt;y&amp;</ExeCaption>"),
             std::string::npos);
 }
 
@@ -183,26 +187,41 @@ TEST_F(MakeCommand, BadInputIsNamedAndWritesNothing) {
   } cases[] = {
       {"empty folder", {PathOf("empty"), "-o", PathOf("old.exe")}, 1, "No page pictures in"},
       {"no folder", {PathOf("none"), "-o", PathOf("old.exe")}, 1, "Cannot open folder"},
-      {"not a picture", {PathOf("text"), "-o", PathOf("old.exe")}, 1,
+      {"not a picture",
+       {PathOf("text"), "-o", PathOf("old.exe")},
+       1,
        "\"2 notes.txt\": not a JPEG or PNG picture"},
       {"GIF", {PathOf("gif"), "-o", PathOf("old.exe")}, 1, "\"1.gif\": not a JPEG or PNG"},
-      {"too wide", {PathOf("wide"), "-o", PathOf("old.exe")}, 1,
+      {"too wide",
+       {PathOf("wide"), "-o", PathOf("old.exe")},
+       1,
        "\"1.png\" is too large for a movie: 8192 x 10 pixels"},
-      {"too many pixels", {PathOf("many"), "-o", PathOf("old.exe")}, 1,
+      {"too many pixels",
+       {PathOf("many"), "-o", PathOf("old.exe")},
+       1,
        "\"1.jpg\" is too large for a movie: 5000 x 4000 pixels"},
       {"cut JPEG", {PathOf("cut"), "-o", PathOf("old.exe")}, 1, "\"1.jpg\": JPEG"},
       {"JPEG without size", {PathOf("nosize"), "-o", PathOf("old.exe")}, 1, "\"1.jpg\": JPEG"},
-      {"output inside", {PathOf("good"), "-o", PathOf("good/book.exe")}, 1,
+      {"output inside",
+       {PathOf("good"), "-o", PathOf("good/book.exe")},
+       1,
        "OUT.exe must not lie inside PAGES_DIR"},
       {"output inside, by another spelling",
-       {PathOf("good") + "/.", "-o", PathOf("good/../good/sub/book.exe")}, 1,
+       {PathOf("good") + "/.", "-o", PathOf("good/../good/sub/book.exe")},
+       1,
        "OUT.exe must not lie inside PAGES_DIR"},
       {"no output", {PathOf("good")}, 2, "needs PAGES_DIR and -o OUT.exe"},
-      {"mode not a number", {PathOf("good"), "-o", PathOf("old.exe"), "--mode", "two"}, 2,
+      {"mode not a number",
+       {PathOf("good"), "-o", PathOf("old.exe"), "--mode", "two"},
+       2,
        "--mode needs a whole number"},
       {"control character in the caption",
-       {PathOf("good"), "-o", PathOf("old.exe"), "--caption", "a\nb"}, 2, "control character"},
-      {"two folders", {PathOf("good"), PathOf("text"), "-o", PathOf("old.exe")}, 2,
+       {PathOf("good"), "-o", PathOf("old.exe"), "--caption", "a\nb"},
+       2,
+       "control character"},
+      {"two folders",
+       {PathOf("good"), PathOf("text"), "-o", PathOf("old.exe")},
+       2,
        "one PAGES_DIR only"},
   };
   for (const auto& c : cases) {
@@ -217,9 +236,9 @@ TEST_F(MakeCommand, BadInputIsNamedAndWritesNothing) {
     EXPECT_EQ(entry.path().string().find(".partial"), std::string::npos) << entry.path();
 
   std::ostringstream out, err;
-  EXPECT_EQ(RunPackCommand({"make", PathOf("good"), "-o", PathOf("x.exe"), "--player",
-                            PathOf("missing.exe")},
-                           out, err, false),
+  EXPECT_EQ(RunPackCommand(
+                {"make", PathOf("good"), "-o", PathOf("x.exe"), "--player", PathOf("missing.exe")},
+                out, err, false),
             1);
   EXPECT_NE(err.str().find("Cannot open player"), std::string::npos) << err.str();
   EXPECT_FALSE(fs::exists(PathOf("x.exe")));
@@ -242,7 +261,8 @@ TEST(PagePictures, SizesComeFromTheHeaders) {
     std::uint32_t width, height;
   } good[] = {
       {"PNG", Png(1, 65536), TPictureKind::kPng, 1, 65536},
-      {"JPEG, progressive frame after other segments", Jpeg(640, 480), TPictureKind::kJpeg, 640, 480},
+      {"JPEG, progressive frame after other segments", Jpeg(640, 480), TPictureKind::kJpeg, 640,
+       480},
       {"JPEG with fill bytes before a marker",
        std::string("\xFF\xD8\xFF\xFF\xFF\xC0\0\x0B\x08\0\x02\0\x03\x01\x01\x11\0", 17),
        TPictureKind::kJpeg, 3, 2},
@@ -264,7 +284,8 @@ TEST(PagePictures, SizesComeFromTheHeaders) {
       {"PNG signature alone", Png(1, 1).substr(0, 8)},
       {"PNG cut in IHDR", Png(1, 1).substr(0, 20)},
       {"PNG of no pixels", Png(0, 5)},
-      {"PNG whose first chunk is not IHDR", [] {
+      {"PNG whose first chunk is not IHDR",
+       [] {
          std::string b = Png(4, 4);
          b[12] = 'X';
          return b;
@@ -284,9 +305,21 @@ TEST(PagePictures, SizesComeFromTheHeaders) {
 
 TEST(PagePictures, NaturalOrder) {
   const std::vector<std::string> sorted = {
-      "1.png", "2.png", "10.png", "page01.png", "page1.png", "Page2.png", "page2.png",
-      "page2a.png", "page2b.png", "page10.png", "page010x.png", "page011.png", "page99999999999999999999.png",
-      "page100000000000000000000.png", "pagex.png",
+      "1.png",
+      "2.png",
+      "10.png",
+      "page01.png",
+      "page1.png",
+      "Page2.png",
+      "page2.png",
+      "page2a.png",
+      "page2b.png",
+      "page10.png",
+      "page010x.png",
+      "page011.png",
+      "page99999999999999999999.png",
+      "page100000000000000000000.png",
+      "pagex.png",
   };
   for (size_t i = 0; i < sorted.size(); ++i)
     for (size_t j = 0; j < sorted.size(); ++j)
@@ -388,13 +421,26 @@ class NavigatorPlayer {
         case swf::kActionIf:
           if (Pop(stack) == "true") pc = a.branchTarget;
           break;
-        case swf::kActionJump: pc = a.branchTarget; break;
-        case swf::kActionGetUrl: requests_.push_back(a.url + " " + a.target); break;
-        case swf::kActionNextFrame: goTo = frame_ + 1 < frames ? frame_ + 1 : -1; break;
-        case swf::kActionPrevFrame: goTo = frame_ > 0 ? frame_ - 1 : -1; break;
-        case swf::kActionGotoFrame: goTo = a.frame < frames ? a.frame : -1; break;
-        case swf::kActionStop: break;
-        default: ADD_FAILURE() << "unexpected action " << int(a.code); return;
+        case swf::kActionJump:
+          pc = a.branchTarget;
+          break;
+        case swf::kActionGetUrl:
+          requests_.push_back(a.url + " " + a.target);
+          break;
+        case swf::kActionNextFrame:
+          goTo = frame_ + 1 < frames ? frame_ + 1 : -1;
+          break;
+        case swf::kActionPrevFrame:
+          goTo = frame_ > 0 ? frame_ - 1 : -1;
+          break;
+        case swf::kActionGotoFrame:
+          goTo = a.frame < frames ? a.frame : -1;
+          break;
+        case swf::kActionStop:
+          break;
+        default:
+          ADD_FAILURE() << "unexpected action " << int(a.code);
+          return;
       }
     }
     if (goTo >= 0) Enter(goTo);
@@ -434,7 +480,9 @@ TEST(Navigator, KeysClicksAndTheToggleTurnPagesAndAskTheHost) {
       {"Left", [&] { nav.Key(swf::kKeyLeft); }, {page(4)}},
       {"click on the left half", [&] { nav.Click(299, 400); }, {page(3)}},
       {"Page Up", [&] { nav.Key(swf::kKeyPageUp); }, {page(2)}},
-      {"Home: page 1, and the host is not probed again", [&] { nav.Key(swf::kKeyHome); }, {page(1)}},
+      {"Home: page 1, and the host is not probed again",
+       [&] { nav.Key(swf::kKeyHome); },
+       {page(1)}},
       {"Left on the first page", [&] { nav.Key(swf::kKeyLeft); }, {}},
       {"F", [&] { nav.Key('F'); }, {"FSCommand:fullscreen true"}},
       {"f", [&] { nav.Key('f'); }, {"FSCommand:fullscreen false"}},
