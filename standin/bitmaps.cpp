@@ -62,8 +62,8 @@ std::unique_ptr<DecodedBitmap> DecodeImage(const std::vector<uint8_t>& image) {
   CheckSize(width, height);
   ComPtr<IWICFormatConverter> converter;
   Check(factory->CreateFormatConverter(&converter), "CreateFormatConverter");
-  Check(converter->Initialize(frame.Get(), GUID_WICPixelFormat32bppPBGRA,
-                              WICBitmapDitherTypeNone, nullptr, 0, WICBitmapPaletteTypeCustom),
+  Check(converter->Initialize(frame.Get(), GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone,
+                              nullptr, 0, WICBitmapPaletteTypeCustom),
         "the pixel format conversion");
   auto bitmap = std::make_unique<DecodedBitmap>(int(width), int(height));
   Check(converter->CopyPixels(nullptr, width * 4, width * height * 4,
@@ -120,7 +120,8 @@ std::unique_ptr<DecodedBitmap> DecodeLossless(const ::swf::DefineBitsLossless& t
       for (size_t x = 0; x < w; ++x) {
         // Big-endian UB[1] pad, UB[5] red, green, blue.
         uint32_t v = uint32_t(data[y * stride + x * 2]) << 8 | data[y * stride + x * 2 + 1];
-        uint32_t r = (v >> 10 & 31) * 255 / 31, g = (v >> 5 & 31) * 255 / 31, b = (v & 31) * 255 / 31;
+        uint32_t r = (v >> 10 & 31) * 255 / 31, g = (v >> 5 & 31) * 255 / 31,
+                 b = (v & 31) * 255 / 31;
         out[y * w + x] = 0xFF000000u | r << 16 | g << 8 | b;
       }
     }
@@ -136,7 +137,8 @@ std::unique_ptr<DecodedBitmap> DecodeLossless(const ::swf::DefineBitsLossless& t
     // Premultiplied colours can never exceed their alpha; a file that says otherwise is clamped.
     for (size_t i = 0; i < w * h; ++i) {
       uint32_t c = out[i], a = c >> 24;
-      uint32_t r = std::min(c >> 16 & 0xFF, a), g = std::min(c >> 8 & 0xFF, a), b = std::min(c & 0xFF, a);
+      uint32_t r = std::min(c >> 16 & 0xFF, a), g = std::min(c >> 8 & 0xFF, a),
+               b = std::min(c & 0xFF, a);
       out[i] = a << 24 | r << 16 | g << 8 | b;
     }
   }

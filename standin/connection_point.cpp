@@ -40,7 +40,8 @@ STDMETHODIMP ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
     if (FAILED(sink->QueryInterface(iid_, reinterpret_cast<void**>(typed.GetAddressOf())))) {
       // An event sink may answer only IDispatch; that is what the events are called through.
       if (iid_ == IID_IPropertyNotifySink ||
-          FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(typed.GetAddressOf()))))
+          FAILED(
+              sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(typed.GetAddressOf()))))
         return CONNECT_E_CANNOTCONNECT;
     }
     DWORD c = nextCookie_++;

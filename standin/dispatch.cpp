@@ -139,13 +139,16 @@ struct DispatchMember {
   DispatchCall put;  // a property's setter; null for methods and read-only properties
 };
 
-#define STANDIN_CALL(member)                                         \
-  [](FlashObject& o, DISPPARAMS* p, VARIANT* r) -> HRESULT {         \
-    return CallWith(o, &FlashObject::member, p, r);                  \
+#define STANDIN_CALL(member)                                 \
+  [](FlashObject& o, DISPPARAMS* p, VARIANT* r) -> HRESULT { \
+    return CallWith(o, &FlashObject::member, p, r);          \
   }
-#define STANDIN_METHOD(name, id) {L## #name, id, STANDIN_CALL(name), nullptr}
-#define STANDIN_READONLY(name, id) {L## #name, id, STANDIN_CALL(get_##name), nullptr}
-#define STANDIN_PROPERTY(name, id) {L## #name, id, STANDIN_CALL(get_##name), STANDIN_CALL(put_##name)}
+#define STANDIN_METHOD(name, id) \
+  { L## #name, id, STANDIN_CALL(name), nullptr }
+#define STANDIN_READONLY(name, id) \
+  { L## #name, id, STANDIN_CALL(get_##name), nullptr }
+#define STANDIN_PROPERTY(name, id) \
+  { L## #name, id, STANDIN_CALL(get_##name), STANDIN_CALL(put_##name) }
 
 // In the order of the layout (slots 7 to 99).
 const DispatchMember kDispatchMembers[] = {

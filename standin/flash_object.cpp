@@ -29,8 +29,8 @@ FlashObject::FlashObject()
   extent_.cx = MulDiv(kDefaultWidthPx, 2540, ScreenPpi(true));
   extent_.cy = MulDiv(kDefaultHeightPx, 2540, ScreenPpi(false));
   if (!RegisterPlayerWindowClass()) throw HResultError(HRESULT_FROM_WIN32(GetLastError()));
-  messageWindow_ = CreateWindowExW(0, kPlayerWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
-                                   nullptr, g_module, this);
+  messageWindow_ = CreateWindowExW(0, kPlayerWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                   g_module, this);
   if (!messageWindow_) {
     ModuleRelease();
     throw HResultError(HRESULT_FROM_WIN32(GetLastError()));
@@ -49,8 +49,10 @@ FlashObject::~FlashObject() {
     DestroyWindow(messageWindow);
     return S_OK;
   };
-  if (GetCurrentThreadId() == ownerThread_) destroy();
-  else SendMessageW(messageWindow_, kMsgRun, 1, LPARAM(&destroy));
+  if (GetCurrentThreadId() == ownerThread_)
+    destroy();
+  else
+    SendMessageW(messageWindow_, kMsgRun, 1, LPARAM(&destroy));
   if (ownsThread_) PostThreadMessageW(ownerThread_, WM_QUIT, 0, 0);
   ModuleRelease();
 }
@@ -58,22 +60,28 @@ FlashObject::~FlashObject() {
 STDMETHODIMP FlashObject::QueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
-  if (riid == IID_IUnknown || riid == IID_IOleObject) *ppv = static_cast<IOleObject*>(this);
-  else if (riid == IID_IOleControl) *ppv = static_cast<IOleControl*>(this);
+  if (riid == IID_IUnknown || riid == IID_IOleObject)
+    *ppv = static_cast<IOleObject*>(this);
+  else if (riid == IID_IOleControl)
+    *ppv = static_cast<IOleControl*>(this);
   else if (riid == IID_IOleWindow || riid == IID_IOleInPlaceObject)
     *ppv = static_cast<IOleInPlaceObject*>(this);
-  else if (riid == IID_IOleInPlaceActiveObject) *ppv = static_cast<IOleInPlaceActiveObject*>(this);
+  else if (riid == IID_IOleInPlaceActiveObject)
+    *ppv = static_cast<IOleInPlaceActiveObject*>(this);
   else if (riid == IID_IConnectionPointContainer)
     *ppv = static_cast<IConnectionPointContainer*>(this);
-  else if (riid == IID_IPerPropertyBrowsing) *ppv = static_cast<IPerPropertyBrowsing*>(this);
+  else if (riid == IID_IPerPropertyBrowsing)
+    *ppv = static_cast<IPerPropertyBrowsing*>(this);
   else if (riid == IID_IProvideClassInfo || riid == IID_IProvideClassInfo2)
     *ppv = static_cast<IProvideClassInfo2*>(this);
   else if (riid == IID_IDispatch || riid == kIidShockwaveFlash)
     *ppv = static_cast<IShockwaveFlash*>(this);
 #ifdef STANDIN_TEST_SURFACE
-  else if (riid == IID_IStandInTestSurface) return CreateTestSurface(this, riid, ppv);
+  else if (riid == IID_IStandInTestSurface)
+    return CreateTestSurface(this, riid, ppv);
 #endif
-  else return E_NOINTERFACE;
+  else
+    return E_NOINTERFACE;
   AddRef();
   return S_OK;
 }
@@ -127,8 +135,7 @@ STDMETHODIMP FlashObject::GetClipboardData(DWORD, IDataObject** data) {
   return E_NOTIMPL;
 }
 
-STDMETHODIMP FlashObject::DoVerb(LONG verb, LPMSG, IOleClientSite* site, LONG, HWND,
-                                 LPCRECT pos) {
+STDMETHODIMP FlashObject::DoVerb(LONG verb, LPMSG, IOleClientSite* site, LONG, HWND, LPCRECT pos) {
   return Guard([&]() -> HRESULT {
     if (!clientSite_ && site) clientSite_ = site;
     switch (verb) {
@@ -238,9 +245,9 @@ HRESULT FlashObject::InPlaceActivate(bool uiActivate, const RECT* pos) {
     frame_.Reset();
     site->GetWindowContext(&frame_, &document, &posRect, &clipRect, &info);
     RECT r = pos ? *pos : posRect;
-    window_ = CreateWindowExW(0, kPlayerWindowClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS,
-                              r.left, r.top, r.right - r.left, r.bottom - r.top, parent, nullptr,
-                              g_module, this);
+    window_ =
+        CreateWindowExW(0, kPlayerWindowClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, r.left,
+                        r.top, r.right - r.left, r.bottom - r.top, parent, nullptr, g_module, this);
     if (!window_) {
       player_.SetLastError(L"CreateWindowExW failed");
       InPlaceDeactivate();
@@ -364,9 +371,12 @@ STDMETHODIMP FlashObject::EnumConnectionPoints(IEnumConnectionPoints** e) {
 STDMETHODIMP FlashObject::FindConnectionPoint(REFIID riid, IConnectionPoint** cp) {
   if (!cp) return E_POINTER;
   *cp = nullptr;
-  if (riid == kDiidShockwaveFlashEvents) *cp = &events_;
-  else if (riid == IID_IPropertyNotifySink) *cp = &propertyNotify_;
-  else return CONNECT_E_NOCONNECTION;
+  if (riid == kDiidShockwaveFlashEvents)
+    *cp = &events_;
+  else if (riid == IID_IPropertyNotifySink)
+    *cp = &propertyNotify_;
+  else
+    return CONNECT_E_NOCONNECTION;
   (*cp)->AddRef();
   return S_OK;
 }

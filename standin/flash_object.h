@@ -273,14 +273,14 @@ class FlashObject final : public IOleObject,
 
   long readyState_ = 4;
   std::wstring movie_, base_, wmode_ = L"Window", salign_, scale_ = L"ShowAll", quality2_ = L"High",
-                       swRemote_, flashVars_, allowScript_ = L"sameDomain", movieData_,
-                       profileAddress_, allowNetworking_ = L"all", allowFullScreen_ = L"false";
+                              swRemote_, flashVars_, allowScript_ = L"sameDomain", movieData_,
+                              profileAddress_, allowNetworking_ = L"all",
+                              allowFullScreen_ = L"false";
   int quality_ = 1, scaleMode_ = 0, alignMode_ = 0;
   std::wstring stageScale_ = L"ShowAll", stageAlign_;  // what the stage follows
   long profilePort_ = 0;
   long backgroundOverride_ = -1;
-  bool menu_ = true, deviceFont_ = false, embedMovie_ = false, seamless_ = true,
-       profile_ = false;
+  bool menu_ = true, deviceFont_ = false, embedMovie_ = false, seamless_ = true, profile_ = false;
   bool inFlashCall_ = false;
   std::wstring returnValue_;
   ButtonHit pressed_;  // the button under the mouse since its press

@@ -1,6 +1,5 @@
 // IShockwaveFlash: the properties and methods of the layout, called by slot.
 #include "flash_object.h"
-
 #include "url_resolve.h"
 
 namespace standin {
@@ -165,12 +164,14 @@ STDMETHODIMP FlashObject::get_FrameNum(long* v) {
 }
 
 STDMETHODIMP FlashObject::Play() {
-  if (Player::Level* main = player_.FindLevel(0); main && main->timeline) main->timeline->SetPlaying(true);
+  if (Player::Level* main = player_.FindLevel(0); main && main->timeline)
+    main->timeline->SetPlaying(true);
   return S_OK;
 }
 
 STDMETHODIMP FlashObject::Stop() {
-  if (Player::Level* main = player_.FindLevel(0); main && main->timeline) main->timeline->SetPlaying(false);
+  if (Player::Level* main = player_.FindLevel(0); main && main->timeline)
+    main->timeline->SetPlaying(false);
   return S_OK;
 }
 
@@ -302,12 +303,24 @@ STDMETHODIMP FlashObject::TGetProperty(BSTR target, int property, BSTR* value) {
     if (!level || !level->timeline) return E_FAIL;
     std::wstring v = L"0";
     switch (property) {
-      case 4: v = std::to_wstring(level->timeline->CurrentFrame() + 1); break;   // _currentframe
-      case 5: case 12: v = std::to_wstring(level->timeline->FrameCount()); break;  // _totalframes
-      case 11: v = L"/"; break;                                                  // _target
-      case 13: v = L""; break;                                                   // _name
-      case 15: v = level->url; break;                                            // _url
-      default: break;
+      case 4:
+        v = std::to_wstring(level->timeline->CurrentFrame() + 1);
+        break;  // _currentframe
+      case 5:
+      case 12:
+        v = std::to_wstring(level->timeline->FrameCount());
+        break;  // _totalframes
+      case 11:
+        v = L"/";
+        break;  // _target
+      case 13:
+        v = L"";
+        break;  // _name
+      case 15:
+        v = level->url;
+        break;  // _url
+      default:
+        break;
     }
     return ReturnBstr(v, value);
   });

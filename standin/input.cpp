@@ -91,21 +91,36 @@ bool PressKey(Player& player, uint8_t key) {
 
 uint8_t KeyCodeOfVirtualKey(WPARAM key) {
   switch (key) {
-    case VK_LEFT: return ::swf::kKeyLeft;
-    case VK_RIGHT: return ::swf::kKeyRight;
-    case VK_HOME: return ::swf::kKeyHome;
-    case VK_END: return ::swf::kKeyEnd;
-    case VK_INSERT: return ::swf::kKeyInsert;
-    case VK_DELETE: return ::swf::kKeyDelete;
-    case VK_BACK: return ::swf::kKeyBackspace;
-    case VK_RETURN: return ::swf::kKeyEnter;
-    case VK_UP: return ::swf::kKeyUp;
-    case VK_DOWN: return ::swf::kKeyDown;
-    case VK_PRIOR: return ::swf::kKeyPageUp;
-    case VK_NEXT: return ::swf::kKeyPageDown;
-    case VK_TAB: return ::swf::kKeyTab;
-    case VK_ESCAPE: return ::swf::kKeyEscape;
-    default: return 0;
+    case VK_LEFT:
+      return ::swf::kKeyLeft;
+    case VK_RIGHT:
+      return ::swf::kKeyRight;
+    case VK_HOME:
+      return ::swf::kKeyHome;
+    case VK_END:
+      return ::swf::kKeyEnd;
+    case VK_INSERT:
+      return ::swf::kKeyInsert;
+    case VK_DELETE:
+      return ::swf::kKeyDelete;
+    case VK_BACK:
+      return ::swf::kKeyBackspace;
+    case VK_RETURN:
+      return ::swf::kKeyEnter;
+    case VK_UP:
+      return ::swf::kKeyUp;
+    case VK_DOWN:
+      return ::swf::kKeyDown;
+    case VK_PRIOR:
+      return ::swf::kKeyPageUp;
+    case VK_NEXT:
+      return ::swf::kKeyPageDown;
+    case VK_TAB:
+      return ::swf::kKeyTab;
+    case VK_ESCAPE:
+      return ::swf::kKeyEscape;
+    default:
+      return 0;
   }
 }
 

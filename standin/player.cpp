@@ -102,8 +102,10 @@ Player::ActionScope::~ActionScope() {
 }
 
 void Player::WhenNoActionsRun(std::function<void()> change) {
-  if (actionDepth_ > 0) deferred_.push_back(std::move(change));
-  else change();
+  if (actionDepth_ > 0)
+    deferred_.push_back(std::move(change));
+  else
+    change();
 }
 
 Player::~Player() { CancelFetches(); }
@@ -376,7 +378,8 @@ void Player::Unload(int level) {
   WhenNoActionsRun([this, level] {
     levels_.erase(level);
     // Forgotten unless a load of it is still winding down (a fresh load counts from 1 again).
-    if (std::none_of(jobs_.begin(), jobs_.end(), [level](const auto& j) { return j->level == level; }))
+    if (std::none_of(jobs_.begin(), jobs_.end(),
+                     [level](const auto& j) { return j->level == level; }))
       generation_.erase(level);
     UpdateTimer();
     host_.OnChanged();

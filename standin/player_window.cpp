@@ -1,6 +1,5 @@
 // The windows of the object: the in-place player window and the hidden message window.
 #include "flash_object.h"
-
 #include "input.h"
 #include "module.h"
 #include "renderer.h"
@@ -22,7 +21,9 @@ LRESULT CALLBACK FlashObject::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM 
   HRESULT hr = Guard([&] {
     if (hwnd == self->messageWindow_) {
       switch (msg) {
-        case kMsgFetchDone: self->player_.OnFetchDone(reinterpret_cast<void*>(lp)); break;
+        case kMsgFetchDone:
+          self->player_.OnFetchDone(reinterpret_cast<void*>(lp));
+          break;
         case kMsgFetchProgress:
           self->player_.OnFetchProgress(reinterpret_cast<void*>(lp), size_t(wp));
           break;
@@ -32,7 +33,8 @@ LRESULT CALLBACK FlashObject::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM 
         case WM_TIMER:
           if (wp == kFrameTimer) self->player_.OnFrameTimer();
           break;
-        default: handled = false;
+        default:
+          handled = false;
       }
       return S_OK;
     }
@@ -46,7 +48,9 @@ LRESULT CALLBACK FlashObject::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM 
         EndPaint(hwnd, &ps);
         break;
       }
-      case WM_ERASEBKGND: result = 1; break;
+      case WM_ERASEBKGND:
+        result = 1;
+        break;
       case WM_GETDLGCODE:
         // Arrows, Enter and characters are the movie's keys, not the dialog's.
         result = DLGC_WANTARROWS | DLGC_WANTCHARS | DLGC_WANTALLKEYS;
@@ -88,7 +92,8 @@ LRESULT CALLBACK FlashObject::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM 
         if (self->window_ == hwnd) self->window_ = nullptr;
         handled = false;
         break;
-      default: handled = false;
+      default:
+        handled = false;
     }
     return S_OK;
   });
@@ -168,8 +173,8 @@ COLORREF FlashObject::BackgroundRgb() const {
   long rgb = 0xFFFFFF;
   if (backgroundOverride_ >= 0) {
     rgb = backgroundOverride_;
-  } else if (Player::Level* main = player_.FindLevel(0); main && main->timeline &&
-                                         main->timeline->movie().backgroundColor) {
+  } else if (Player::Level* main = player_.FindLevel(0);
+             main && main->timeline && main->timeline->movie().backgroundColor) {
     rgb = long(*main->timeline->movie().backgroundColor);
   }
   return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
@@ -195,17 +200,27 @@ void FlashObject::ShowContextMenu(int x, int y) {
   if (popup) {
     int command = TrackPopupMenu(popup, TPM_RETURNCMD | TPM_RIGHTBUTTON, x, y, 0, window_, nullptr);
     switch (command) {
-      case 1: Play(); break;
-      case 2: put_Loop(player_.Loop() ? VARIANT_FALSE : VARIANT_TRUE); break;
-      case 3: Rewind(); break;
-      case 4: Forward(); break;
-      case 5: Back(); break;
-      default: break;
+      case 1:
+        Play();
+        break;
+      case 2:
+        put_Loop(player_.Loop() ? VARIANT_FALSE : VARIANT_TRUE);
+        break;
+      case 3:
+        Rewind();
+        break;
+      case 4:
+        Forward();
+        break;
+      case 5:
+        Back();
+        break;
+      default:
+        break;
     }
   }
   DestroyMenu(bar);
 }
-
 
 void FlashObject::OnChanged() {
   if (window_) InvalidateRect(window_, nullptr, FALSE);

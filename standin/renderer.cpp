@@ -102,9 +102,8 @@ class StagePainter {
     if (const auto* button = std::get_if<::swf::DefineButton2>(tag)) {
       for (const auto& record : button->records)
         if (record.states & buttonState)
-          DrawCharacter(level, record.characterId,
-                        toDevice.After(swf::Affine::From(record.matrix)), ::swf::ButtonRecord::kUp,
-                        nesting + 1);
+          DrawCharacter(level, record.characterId, toDevice.After(swf::Affine::From(record.matrix)),
+                        ::swf::ButtonRecord::kUp, nesting + 1);
     } else if (std::holds_alternative<::swf::DefineShape>(*tag)) {
       if (const swf::FlatShape* shape = level.Shape(id)) DrawShape(level, *shape, toDevice);
     }
@@ -131,8 +130,9 @@ class StagePainter {
       const ::swf::Tag* tag = level.timeline->Character(fill.style.bitmapId);
       const DecodedBitmap* bitmap = level.bitmaps.Get(fill.style.bitmapId, tag, &error);
       if (!error.empty()) errors_.push_back(error);
-      if (bitmap) DrawBitmap(*bitmap, toDevice.After(swf::Affine::From(fill.style.matrix)),
-                             !fill.style.IsClipped());
+      if (bitmap)
+        DrawBitmap(*bitmap, toDevice.After(swf::Affine::From(fill.style.matrix)),
+                   !fill.style.IsClipped());
     }
     for (const auto& line : shape.lines) {
       double scale = std::sqrt(std::fabs(toDevice.a * toDevice.d - toDevice.b * toDevice.c));
@@ -166,8 +166,8 @@ class StagePainter {
         StretchBlt(dc_, left, top, right - left, bottom - top, source_.get(), 0, 0, bitmap.width(),
                    bitmap.height(), SRCCOPY);
       } else {
-        AlphaBlend(dc_, left, top, right - left, bottom - top, source_.get(), 0, 0,
-                   bitmap.width(), bitmap.height(), blend);
+        AlphaBlend(dc_, left, top, right - left, bottom - top, source_.get(), 0, 0, bitmap.width(),
+                   bitmap.height(), blend);
       }
     };
     if (!repeat) {
@@ -184,8 +184,7 @@ class StagePainter {
       long lastY = long(std::floor((clip.bottom - toDevice.ty) / h));
       if ((lastX - firstX + 1) * (lastY - firstY + 1) <= kMaxTiles)
         for (long ty = firstY; ty <= lastY; ++ty)
-          for (long tx = firstX; tx <= lastX; ++tx)
-            put(toDevice.tx + tx * w, toDevice.ty + ty * h);
+          for (long tx = firstX; tx <= lastX; ++tx) put(toDevice.tx + tx * w, toDevice.ty + ty * h);
     }
     SelectObject(source_.get(), old);
   }

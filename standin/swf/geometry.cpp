@@ -47,8 +47,8 @@ Affine Affine::From(const ::swf::Matrix& m) {
 }
 
 Affine Affine::After(const Affine& in) const {
-  return {a * in.a + c * in.b,       b * in.a + d * in.b,       a * in.c + c * in.d,
-          b * in.c + d * in.d,       a * in.tx + c * in.ty + tx, b * in.tx + d * in.ty + ty};
+  return {a * in.a + c * in.b, b * in.a + d * in.b,        a * in.c + c * in.d,
+          b * in.c + d * in.d, a * in.tx + c * in.ty + tx, b * in.tx + d * in.ty + ty};
 }
 
 bool Affine::Invert(Affine& out) const {

@@ -1,10 +1,10 @@
 #include "timeline.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cctype>
 #include <type_traits>
 #include <variant>
 
@@ -63,20 +63,33 @@ std::string XmlEscape(const std::string& text) {
   std::string out;
   for (char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&apos;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&apos;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
 }
 
 std::string XmlUnescape(const std::string& text) {
-  static const struct { const char* entity; char c; } kEntities[] = {
-      {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
+  static const struct {
+    const char* entity;
+    char c;
+  } kEntities[] = {{"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
   std::string out;
   for (size_t i = 0; i < text.size();) {
     bool replaced = false;
@@ -98,9 +111,12 @@ std::string XmlUnescape(const std::string& text) {
 
 std::string Timeline::Value::ToString() const {
   switch (kind) {
-    case Undefined: return "undefined";
-    case Null: return "null";
-    case Bool: return number != 0 ? "true" : "false";
+    case Undefined:
+      return "undefined";
+    case Null:
+      return "null";
+    case Bool:
+      return number != 0 ? "true" : "false";
     case Number: {
       if (std::isfinite(number) && number == std::floor(number) && std::fabs(number) < 1e15)
         return std::to_string(static_cast<long long>(number));
@@ -108,8 +124,10 @@ std::string Timeline::Value::ToString() const {
       std::snprintf(buf, sizeof buf, "%.15g", number);
       return buf;
     }
-    case String: return text;
-    case Object: return "[object Object]";
+    case String:
+      return text;
+    case Object:
+      return "[object Object]";
   }
   return "";
 }
@@ -253,24 +271,30 @@ Timeline::Value Timeline::Pop() {
 double Timeline::ToNumber(const Value& v) {
   switch (v.kind) {
     case Value::Number:
-    case Value::Bool: return v.number;
+    case Value::Bool:
+      return v.number;
     case Value::String: {
       if (v.text.empty()) return std::nan("");
       char* end = nullptr;
       double d = std::strtod(v.text.c_str(), &end);
       return end && *end == 0 ? d : std::nan("");
     }
-    default: return std::nan("");
+    default:
+      return std::nan("");
   }
 }
 
 bool Timeline::ToBool(const Value& v) {
   switch (v.kind) {
     case Value::Number:
-    case Value::Bool: return v.number != 0 && !std::isnan(v.number);
-    case Value::String: return !v.text.empty();
-    case Value::Object: return true;
-    default: return false;
+    case Value::Bool:
+      return v.number != 0 && !std::isnan(v.number);
+    case Value::String:
+      return !v.text.empty();
+    case Value::Object:
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -333,13 +357,25 @@ void Timeline::DoPush(const std::vector<::swf::PushValue>& values) {
   for (const auto& p : values) {
     Value v;
     switch (p.type) {
-      case ::swf::PushValue::kString: v = MakeString(p.string); break;
+      case ::swf::PushValue::kString:
+        v = MakeString(p.string);
+        break;
       case ::swf::PushValue::kFloat:
-      case ::swf::PushValue::kDouble: v.kind = Value::Number; v.number = p.number; break;
-      case ::swf::PushValue::kNull: v.kind = Value::Null; break;
-      case ::swf::PushValue::kUndefined: break;
-      case ::swf::PushValue::kRegister: break;  // registers are not kept: undefined
-      case ::swf::PushValue::kBool: v.kind = Value::Bool; v.number = p.integer ? 1 : 0; break;
+      case ::swf::PushValue::kDouble:
+        v.kind = Value::Number;
+        v.number = p.number;
+        break;
+      case ::swf::PushValue::kNull:
+        v.kind = Value::Null;
+        break;
+      case ::swf::PushValue::kUndefined:
+        break;
+      case ::swf::PushValue::kRegister:
+        break;  // registers are not kept: undefined
+      case ::swf::PushValue::kBool:
+        v.kind = Value::Bool;
+        v.number = p.integer ? 1 : 0;
+        break;
       case ::swf::PushValue::kInteger:
         v.kind = Value::Number;
         v.number = static_cast<int32_t>(p.integer);
@@ -415,17 +451,27 @@ void Timeline::Run(const ActionList& actions) {
         }
         break;
       }
-      case kActionSetTarget: target_ = a.target == "/" || a.target == "_root" ? "" : a.target; break;
-      case kActionGetUrl: DoGetUrl(a.url, a.target); break;
+      case kActionSetTarget:
+        target_ = a.target == "/" || a.target == "_root" ? "" : a.target;
+        break;
+      case kActionGetUrl:
+        DoGetUrl(a.url, a.target);
+        break;
       case kActionGetUrl2: {
         std::string target = Pop().ToString();
         std::string url = Pop().ToString();
         DoGetUrl2(a.getUrl2Flags, std::move(url), target);
         break;
       }
-      case kActionConstantPool: constants_ = a.constants; break;
-      case kActionPush: DoPush(a.values); break;
-      case kActionPop: Pop(); break;
+      case kActionConstantPool:
+        constants_ = a.constants;
+        break;
+      case kActionPush:
+        DoPush(a.values);
+        break;
+      case kActionPop:
+        Pop();
+        break;
       case kActionStringAdd: {
         Value b = Pop(), first = Pop();
         PushOnStack(MakeString(first.ToString() + b.ToString()));
@@ -449,10 +495,9 @@ void Timeline::Run(const ActionList& actions) {
         Value b = Pop(), first = Pop();
         Value v;
         v.kind = Value::Bool;
-        v.number = (a.code == kActionEquals ? ToNumber(first) == ToNumber(b)
-                                            : TypedEquals(first, b))
-                       ? 1
-                       : 0;
+        v.number =
+            (a.code == kActionEquals ? ToNumber(first) == ToNumber(b) : TypedEquals(first, b)) ? 1
+                                                                                               : 0;
         PushOnStack(std::move(v));
         break;
       }
@@ -463,7 +508,9 @@ void Timeline::Run(const ActionList& actions) {
         PushOnStack(std::move(v));
         break;
       }
-      case kActionJump: pc = a.branchTarget; break;
+      case kActionJump:
+        pc = a.branchTarget;
+        break;
       case kActionIf:
         if (ToBool(Pop())) pc = a.branchTarget;
         break;
@@ -514,11 +561,21 @@ void Timeline::Run(const ActionList& actions) {
           for (size_t i = 1; i < args.size(); ++i) {
             const Value& arg = args[i];
             switch (arg.kind) {
-              case Value::Undefined: request += "<undefined/>"; break;
-              case Value::Null: request += "<null/>"; break;
-              case Value::Bool: request += arg.number != 0 ? "<true/>" : "<false/>"; break;
-              case Value::Number: request += "<number>" + arg.ToString() + "</number>"; break;
-              default: request += "<string>" + XmlEscape(arg.ToString()) + "</string>"; break;
+              case Value::Undefined:
+                request += "<undefined/>";
+                break;
+              case Value::Null:
+                request += "<null/>";
+                break;
+              case Value::Bool:
+                request += arg.number != 0 ? "<true/>" : "<false/>";
+                break;
+              case Value::Number:
+                request += "<number>" + arg.ToString() + "</number>";
+                break;
+              default:
+                request += "<string>" + XmlEscape(arg.ToString()) + "</string>";
+                break;
             }
           }
           request += "</arguments></invoke>";
@@ -527,7 +584,8 @@ void Timeline::Run(const ActionList& actions) {
         PushOnStack(std::move(result));
         break;
       }
-      default: break;  // outside the played subset
+      default:
+        break;  // outside the played subset
     }
   }
 }

@@ -1,12 +1,11 @@
 // What a reader sees and does: movies played by the stand-in (flash_test.ocx) in a real window on
 // the X display, checked pixel by pixel in screenshots of that window; clicks and keys posted
 // to it reach the movies' buttons; hostile movies meet the runtime's caps.
-#include <windows.h>
+#include <gtest/gtest.h>
 #include <ocidl.h>
 #include <olectl.h>
 #include <wincodec.h>
-
-#include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <functional>
@@ -28,10 +27,8 @@ using standin::IShockwaveFlash;
 
 constexpr int kTwips = 20;
 
-
 // ---------------------------------------------------------------------------------------------
 // Movies
-
 
 swf::Movie Stage(int widthPx, int heightPx, uint32_t background) {
   swf::Movie m;
@@ -72,7 +69,8 @@ swf::DefineShape Rectangle(uint16_t id, int wPx, int hPx, swf::FillStyle fill) {
 }
 
 // A bitmap fill drawing each bitmap pixel as `pixelPx` stage pixels.
-swf::FillStyle BitmapFill(uint16_t bitmapId, int pixelPx, uint8_t type = swf::FillStyle::kClippedBitmap) {
+swf::FillStyle BitmapFill(uint16_t bitmapId, int pixelPx,
+                          uint8_t type = swf::FillStyle::kClippedBitmap) {
   swf::FillStyle f;
   f.type = type;
   f.bitmapId = bitmapId;
@@ -104,7 +102,8 @@ swf::DefineBitsLossless Lossless(uint16_t id, int w, int h, const std::vector<ui
   b.width = uint16_t(w);
   b.height = uint16_t(h);
   Bytes raw;
-  for (uint32_t c : rgb) raw.insert(raw.end(), {0xFF, uint8_t(c >> 16), uint8_t(c >> 8), uint8_t(c)});
+  for (uint32_t c : rgb)
+    raw.insert(raw.end(), {0xFF, uint8_t(c >> 16), uint8_t(c >> 8), uint8_t(c)});
   b.zlibData = swf::Deflate(raw);
   return b;
 }
@@ -137,7 +136,6 @@ swf::PushValue Text(const std::string& s) {
 
 // ---------------------------------------------------------------------------------------------
 // The window and the object
-
 
 class Runtime : public ::testing::Environment {
  public:
@@ -189,7 +187,8 @@ class Player : public ::testing::Test {
     ASSERT_EQ(events_->Advise(&sink_, &cookie_), S_OK);
     RECT r;
     GetClientRect(window_, &r);
-    ASSERT_EQ(object_->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site_.get(), 0, window_, &r), S_OK);
+    ASSERT_EQ(object_->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site_.get(), 0, window_, &r),
+              S_OK);
     Ref<IOleInPlaceObject> inPlace;
     ASSERT_EQ(object_->QueryInterface(IID_IOleInPlaceObject, inPlace.Out()), S_OK);
     ASSERT_EQ(inPlace->GetWindow(&child_), S_OK);
@@ -291,8 +290,8 @@ constexpr uint32_t kBlue = 0x0000FF, kRed = 0xFF0000, kGreen = 0x00FF00, kYellow
 
 // A 200 x 100 stage on blue, with a 4 x 2 bitmap whose pixels are 10 stage pixels each, placed
 // at (50, 30): shown all in windows of two shapes, letterboxed.
-const std::vector<uint32_t> kKnownPixels = {kRed, kGreen, kYellow, kWhite,
-                                            kBlack, kWhite, kRed, kGreen};
+const std::vector<uint32_t> kKnownPixels = {kRed,   kGreen, kYellow, kWhite,
+                                            kBlack, kWhite, kRed,    kGreen};
 
 Bytes KnownBitmapMovie() {
   swf::Movie m = Stage(200, 100, kBlue);
@@ -349,7 +348,7 @@ TEST_F(Player, ScaleAndAlignFitTheStage) {
     const wchar_t* align;
     double sx, sy, offsetX, offsetY;
   } fits[] = {
-      {L"ExactFit", 0, L"", 1.5, 3, 0, 0},      {nullptr, 2, L"", 1.5, 3, 0, 0},
+      {L"ExactFit", 0, L"", 1.5, 3, 0, 0},     {nullptr, 2, L"", 1.5, 3, 0, 0},
       {L"NoBorder", 0, L"", 3, 3, -150, 0},    {L"noscale", 0, L"", 1, 1, 50, 100},
       {L"NoScale", 0, L"TL", 1, 1, 0, 0},      {L"ShowAll", 0, L"T", 1.5, 1.5, 0, 0},
       {L"ShowAll", 0, L"B", 1.5, 1.5, 0, 150}, {L"NoScale", 0, L"BR", 1, 1, 100, 200},
@@ -402,14 +401,16 @@ TEST_F(Player, EveryBitmapKindIsDecoded) {
   palette.width = 2;
   palette.height = 1;
   palette.colorTableSize = 2;
-  palette.zlibData = swf::Deflate({0xFF, 0, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0, 1, 0, 0});  // RGBA x2, row
+  palette.zlibData =
+      swf::Deflate({0xFF, 0, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0, 1, 0, 0});  // RGBA x2, row
 
   swf::Movie m = Stage(200, 100, kBlue);
   m.frames.resize(1);
   m.frames[0].tags = {plain, tables, pngTag, jpeg3, palette};
   for (uint16_t i = 0; i < 5; ++i) {
     int pixel = i == 4 ? 20 : 5;  // 8 x 8 pictures and the 2 x 1 palette bitmap, 40 px wide
-    m.frames[0].tags.push_back(Rectangle(uint16_t(10 + i), 40, 40, BitmapFill(uint16_t(1 + i), pixel)));
+    m.frames[0].tags.push_back(
+        Rectangle(uint16_t(10 + i), 40, 40, BitmapFill(uint16_t(1 + i), pixel)));
     m.frames[0].tags.push_back(Place(uint16_t(1 + i), uint16_t(10 + i), i * 40, 0));
   }
   Load(folder_.Write(L"kinds.swf", swf::WriteMovie(m)));
@@ -422,7 +423,8 @@ TEST_F(Player, EveryBitmapKindIsDecoded) {
     EXPECT_TRUE(Near(shot.At(i * 40 + 8, 8), kRed, tolerance)) << Hex(shot.At(i * 40 + 8, 8));
     EXPECT_TRUE(Near(shot.At(i * 40 + 32, 8), kGreen, tolerance)) << Hex(shot.At(i * 40 + 32, 8));
     uint32_t lower = i == 3 ? kBlue : i == 4 ? 0xDEADBEEF : kRed;  // JPEG3's clear half
-    if (i != 4) EXPECT_TRUE(Near(shot.At(i * 40 + 8, 32), lower, tolerance)) << Hex(shot.At(i * 40 + 8, 32));
+    if (i != 4)
+      EXPECT_TRUE(Near(shot.At(i * 40 + 8, 32), lower, tolerance)) << Hex(shot.At(i * 40 + 8, 32));
   }
 }
 
@@ -431,8 +433,8 @@ TEST_F(Player, EveryBitmapKindIsDecoded) {
 TEST_F(Player, DisplayListFollowsJumpsBothWays) {
   swf::Movie m = Stage(200, 100, kBlue);
   m.frames.resize(2);
-  m.frames[0].tags = {Rectangle(1, 20, 20, SolidFill(kRed)), Rectangle(2, 20, 20, SolidFill(kGreen)),
-                      Place(1, 1, 10, 10)};
+  m.frames[0].tags = {Rectangle(1, 20, 20, SolidFill(kRed)),
+                      Rectangle(2, 20, 20, SolidFill(kGreen)), Place(1, 1, 10, 10)};
   m.frames[0].actions = {{Action(swf::kActionStop)}};
   swf::PlaceObject2 move;
   move.depth = 2;
@@ -505,10 +507,14 @@ TEST_F(Player, ButtonsHearPressReleaseAndKeysInEveryLevel) {
     std::vector<std::pair<UINT, WPARAM>> keys;
     std::vector<std::wstring> commands;
   } cases[] = {
-      {"click inside", {{WM_LBUTTONDOWN, {50, 50}}, {WM_LBUTTONUP, {60, 60}}}, {},
+      {"click inside",
+       {{WM_LBUTTONDOWN, {50, 50}}, {WM_LBUTTONUP, {60, 60}}},
+       {},
        {L"press|", L"release|"}},
-      {"press inside, release outside", {{WM_LBUTTONDOWN, {150, 50}}, {WM_LBUTTONUP, {300, 60}}},
-       {}, {L"press|"}},
+      {"press inside, release outside",
+       {{WM_LBUTTONDOWN, {150, 50}}, {WM_LBUTTONUP, {300, 60}}},
+       {},
+       {L"press|"}},
       {"click outside", {{WM_LBUTTONDOWN, {250, 50}}, {WM_LBUTTONUP, {250, 50}}}, {}, {}},
       {"Right arrow", {}, {{WM_KEYDOWN, VK_RIGHT}}, {L"right|", L"child right|"}},
       {"the character f", {}, {{WM_KEYDOWN, 'F'}, {WM_CHAR, 'f'}}, {L"f|"}},
@@ -553,7 +559,8 @@ TEST_F(Player, LoadVariablesFillsTheMoviesVariables) {
   load.getUrl2Flags = 0x80;
   swf::Movie m = Stage(200, 100, kBlue);
   m.frames.resize(1);
-  m.frames[0].actions = {{Push({Text("vars.txt"), Text("_level0")}), load, Action(swf::kActionStop)}};
+  m.frames[0].actions = {
+      {Push({Text("vars.txt"), Text("_level0")}), load, Action(swf::kActionStop)}};
   Load(folder_.Write(L"variables.swf", swf::WriteMovie(m)));
   auto variable = [&](const wchar_t* name) {
     BSTR n = SysAllocString(name), value = nullptr;
@@ -702,12 +709,18 @@ TEST_F(Player, HostileMoviesMeetTheCaps) {
          EXPECT_EQ(Hex(shot.At(5, 5)), Hex(kGreen));
        }},
       {"string doubling", OneFrame(doubling),
-       [](auto& r) { EXPECT_NE(r[L"error"].find(L"string too long"), std::wstring::npos) << Narrow(r[L"error"]); }},
+       [](auto& r) {
+         EXPECT_NE(r[L"error"].find(L"string too long"), std::wstring::npos) << Narrow(r[L"error"]);
+       }},
       {"endless jump", OneFrame(spin),
-       [](auto& r) { EXPECT_NE(r[L"error"].find(L"too many actions"), std::wstring::npos) << Narrow(r[L"error"]); }},
+       [](auto& r) {
+         EXPECT_NE(r[L"error"].find(L"too many actions"), std::wstring::npos)
+             << Narrow(r[L"error"]);
+       }},
       {"a hundred levels", OneFrame(levels),
        [&](auto& r) {
-         ASSERT_TRUE(PumpUntil([&] { return Report()[L"errors"].find(L"too many levels") != std::wstring::npos; }));
+         ASSERT_TRUE(PumpUntil(
+             [&] { return Report()[L"errors"].find(L"too many levels") != std::wstring::npos; }));
          PumpUntil([&] { return Report()[L"fetches"].find(L"none32.swf") != std::wstring::npos; });
          auto now = Report();
          EXPECT_LE(std::stoi(now[L"loads_peak"]), 8) << "threads at once";
@@ -721,7 +734,9 @@ TEST_F(Player, HostileMoviesMeetTheCaps) {
        }},
       {"a fetch larger than any movie", OneFrame({loadBig}),
        [&](auto&) {
-         ASSERT_TRUE(PumpUntil([&] { return Report()[L"error"].find(L"largest movie") != std::wstring::npos; }, 30000))
+         ASSERT_TRUE(PumpUntil(
+             [&] { return Report()[L"error"].find(L"largest movie") != std::wstring::npos; },
+             30000))
              << Narrow(Report()[L"error"]);
          EXPECT_EQ(Report()[L"levels"], L"0");
        }},

@@ -3,11 +3,11 @@
 // movie or an SwfError.
 #include <cstddef>
 #include <cstdint>
-
-#include "swf/swf_reader.h"
-#include "swf/geometry.h"
-#include "swf/timeline.h"
 #include <variant>
+
+#include "swf/geometry.h"
+#include "swf/swf_reader.h"
+#include "swf/timeline.h"
 
 namespace {
 

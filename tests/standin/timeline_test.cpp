@@ -86,17 +86,22 @@ TEST(Timeline, GetUrlTargets) {
                           GetUrl("http://example.com/", "_blank"), kStop})}),
              host);
   t.Start();
-  EXPECT_EQ(host.calls, (std::vector<std::string>{"fs:fullscreen|true", "fs:quit|",
-                                                  "load:1|files/large/2.swf", "load:3|",
-                                                  "url:http://example.com/|_blank"}));
+  EXPECT_EQ(host.calls,
+            (std::vector<std::string>{"fs:fullscreen|true", "fs:quit|", "load:1|files/large/2.swf",
+                                      "load:3|", "url:http://example.com/|_blank"}));
 }
 
 TEST(Timeline, GetUrl2FromTheStack) {
   RecordingHost host;
   // url = "FSCommand:" + "fullscreen", target "false"; then loadMovieNum("c.swf", 2).
-  Bytes actions = Cat({PushString("FSCommand:"), PushString("fullscreen"), {0x21},
-                       PushString("false"), Record(0x9A, {0x00}), PushString("c.swf"),
-                       PushString("_level2"), Record(0x9A, {0x40})});
+  Bytes actions = Cat({PushString("FSCommand:"),
+                       PushString("fullscreen"),
+                       {0x21},
+                       PushString("false"),
+                       Record(0x9A, {0x00}),
+                       PushString("c.swf"),
+                       PushString("_level2"),
+                       Record(0x9A, {0x40})});
   Timeline t(Frames({actions}), host);
   t.Start();
   EXPECT_EQ(host.calls, (std::vector<std::string>{"fs:fullscreen|false", "load:2|c.swf"}));
@@ -106,9 +111,18 @@ TEST(Timeline, ExternalInterfaceCallRaisesTheInvokeAndPushesTheAnswer) {
   RecordingHost host;
   host.answer = "<string>pong &amp; more</string>";
   // answer = ExternalInterface.call("ping", "a<b");
-  Bytes actions = Cat({PushString("answer"), PushString("a<b"), PushString("ping"), PushInt(2),
-                       PushString("flash"), {0x1C}, PushString("external"), {0x4E},
-                       PushString("ExternalInterface"), {0x4E}, PushString("call"), {0x52},
+  Bytes actions = Cat({PushString("answer"),
+                       PushString("a<b"),
+                       PushString("ping"),
+                       PushInt(2),
+                       PushString("flash"),
+                       {0x1C},
+                       PushString("external"),
+                       {0x4E},
+                       PushString("ExternalInterface"),
+                       {0x4E},
+                       PushString("call"),
+                       {0x52},
                        {0x1D}});
   Timeline t(Frames({actions}), host);
   t.Start();
@@ -198,9 +212,12 @@ TEST(Timeline, BranchesAndComparisons) {
       {"'a' equals2 'b'", {PushOf({Str("a"), Str("b")}), Act(kActionEquals2)}, "no"},
       {"not true", {PushOf({Num(1)}), Act(kActionNot)}, "no"},
       {"not ''", {PushOf({Str("")}), Act(kActionNot)}, "yes"},
-      {"2 + 3 == 5", {PushOf({Num(2), Num(3)}), Act(kActionAdd), PushOf({Num(5)}), Act(kActionEquals)}, "yes"},
+      {"2 + 3 == 5",
+       {PushOf({Num(2), Num(3)}), Act(kActionAdd), PushOf({Num(5)}), Act(kActionEquals)},
+       "yes"},
       {"'2' add2 3 == '23'",
-       {PushOf({Str("2"), Num(3)}), Act(kActionAdd2), PushOf({Str("23")}), Act(kActionEquals2)}, "yes"},
+       {PushOf({Str("2"), Num(3)}), Act(kActionAdd2), PushOf({Str("23")}), Act(kActionEquals2)},
+       "yes"},
   };
   for (const auto& c : cases) {
     // condition; If -> yes; Fs(no); Jump -> end; yes: Fs(yes)
@@ -213,7 +230,8 @@ TEST(Timeline, BranchesAndComparisons) {
     RecordingHost host;
     Timeline t(OneList(list), host);
     t.Start();
-    EXPECT_EQ(host.calls, std::vector<std::string>{std::string("fs:") + c.expected + "|"}) << c.what;
+    EXPECT_EQ(host.calls, std::vector<std::string>{std::string("fs:") + c.expected + "|"})
+        << c.what;
   }
 }
 
@@ -257,9 +275,9 @@ TEST(Timeline, SetTargetAndGetUrl2Flags) {
   EXPECT_EQ(otherHost.calls, std::vector<std::string>{"fs:other at 1|"}) << "and ran its frame";
   EXPECT_EQ(t.CurrentFrame(), 0);
   EXPECT_FALSE(t.Playing()) << "Stop after SetTarget('') stopped this timeline";
-  EXPECT_EQ(host.calls, (std::vector<std::string>{"find:_level1", "load:2|next.swf",
-                                                  "vars:1|vars.txt",
-                                                  "load:3|go.swf?page=2%20of%203"}));
+  EXPECT_EQ(host.calls,
+            (std::vector<std::string>{"find:_level1", "load:2|next.swf", "vars:1|vars.txt",
+                                      "load:3|go.swf?page=2%20of%203"}));
 }
 
 // PlaceObject2 places, moves and replaces by depth, RemoveObject2 removes; a backward jump

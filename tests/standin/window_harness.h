@@ -3,10 +3,10 @@
 // encoded by the platform's imaging, a temporary folder of movies.
 #pragma once
 
-#include <windows.h>
 #include <ocidl.h>
 #include <olectl.h>
 #include <wincodec.h>
+#include <windows.h>
 
 #include <cstdint>
 #include <functional>
@@ -158,10 +158,11 @@ inline std::map<std::wstring, std::wstring> ParseReport(BSTR report) {
 inline std::string Narrow(const std::wstring& s) { return std::string(s.begin(), s.end()); }
 
 // Pictures encoded by the platform's own imaging, as a page maker would put them in a movie.
-inline Bytes Encode(const GUID& container, int width, int height, const std::vector<uint32_t>& bgra) {
+inline Bytes Encode(const GUID& container, int width, int height,
+                    const std::vector<uint32_t>& bgra) {
   Ref<IWICImagingFactory> factory;
-  CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                   IID_IWICImagingFactory, factory.Out());
+  CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                   factory.Out());
   Ref<IStream> stream;
   CreateStreamOnHGlobal(nullptr, TRUE, reinterpret_cast<IStream**>(stream.Out()));
   Ref<IWICBitmapEncoder> encoder;
@@ -180,7 +181,8 @@ inline Bytes Encode(const GUID& container, int width, int height, const std::vec
   rows.resize(size_t(stride) * height);
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x)
-      for (int c = 0; c < 3; ++c) rows[y * stride + x * 3 + c] = uint8_t(bgra[y * width + x] >> (8 * c));
+      for (int c = 0; c < 3; ++c)
+        rows[y * stride + x * 3 + c] = uint8_t(bgra[y * width + x] >> (8 * c));
   frame->WritePixels(height, stride, UINT(rows.size()), rows.data());
   frame->Commit();
   encoder->Commit();
