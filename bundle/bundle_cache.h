@@ -1,7 +1,7 @@
 // Control of the lookups' cache of parsed bundles (see bundle_lookup.cpp). The cache keeps, per
-// bundle file, the checked trailer and the parsed index, and is keyed on the file's identity on
-// disk (path, size, last-write time, and the inode where there is one), which every lookup
-// compares again: a file that changed is read afresh.
+// bundle file, the checked trailer, the parsed index and the file itself, open for reading with
+// only readers sharing it: on Windows nobody can change or lock a cached file; natively its
+// identity (volume, file id, size, last-write and change times) is compared on every lookup.
 #pragma once
 
 namespace pageturn {

@@ -17,9 +17,36 @@ namespace pageturn {
 
 namespace {
 
-// One version of one bundle file: its reader and its index, read once.
+// A view of an open file with a position of its own: threads that share one cached file read
+// it through views, never moving each other's position.
+class TFileView : public TStream {
+ public:
+  explicit TFileView(TFileStream& file) : file_(file) {}
+  std::size_t Read(void* buffer, std::size_t count) override {
+    const std::size_t got = file_.ReadAt(position_, buffer, count);
+    position_ += static_cast<std::int64_t>(got);
+    return got;
+  }
+  std::size_t Write(const void*, std::size_t) override { return 0; }
+  std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override {
+    const std::int64_t base = origin == TSeekOrigin::Beginning ? 0
+                              : origin == TSeekOrigin::Current ? position_
+                                                               : file_.Size();
+    position_ = std::max<std::int64_t>(0, base + offset);
+    return position_;
+  }
+  std::int64_t Size() override { return file_.Size(); }
+
+ private:
+  TFileStream& file_;
+  std::int64_t position_ = 0;
+};
+
+// One version of one bundle file: its reader and its index, read once, and the file itself,
+// held open for as long as the cache keeps the snapshot.
 struct TBundleSnapshot {
   bundle_platform::TFileIdentity identity;
+  std::unique_ptr<TFileStream> file;
   std::unique_ptr<TExeExtReader> reader;                  // null: the file is no readable bundle
   std::vector<TBundleIndexLine> lines;                    // kept for the uncached lookup
   std::unordered_map<std::string, std::int32_t> numbers;  // by BundleNameKey, first line wins
@@ -34,6 +61,10 @@ struct TBundleSnapshot {
     }
     return 0;
   }
+  void ReadEntry(std::int32_t number, TStream& destination) const {
+    TFileView view(*file);
+    reader->ReadEntry(number, destination, view);
+  }
 };
 using TSnapshotPtr = std::shared_ptr<const TBundleSnapshot>;
 
@@ -44,22 +75,24 @@ std::atomic<bool> cacheEnabled{true};
 std::mutex cacheLock;
 std::vector<std::pair<std::string, TSnapshotPtr>> cache;  // oldest first
 
-// Reads trailer and index. Null when the file could not be opened at all: that may pass, so it
-// is never cached. A file that opened but holds no readable bundle gives a snapshot without
-// reader, so a bad digest is checked once per version of the file, not on every call.
+// Reads trailer and index from the open file, which the snapshot takes. A file that holds no
+// readable bundle gives a snapshot without reader, so a bad digest is checked once per version
+// of the file, not on every call.
 std::shared_ptr<TBundleSnapshot> ReadSnapshot(const std::string& path,
-                                              const bundle_platform::TFileIdentity& identity) {
+                                              std::unique_ptr<TFileStream> file) {
   auto snapshot = std::make_shared<TBundleSnapshot>();
-  snapshot->identity = identity;
+  snapshot->file = std::move(file);
+  if (!bundle_platform::TryGetFileIdentity(*snapshot->file, snapshot->identity)) return nullptr;
   try {
-    snapshot->reader = std::make_unique<TExeExtReader>(path);
+    snapshot->reader = std::make_unique<TExeExtReader>(path, *snapshot->file);
   } catch (const Error&) {
     return snapshot;
   }
   const TExeExtReader& reader = *snapshot->reader;
-  if (reader.SectionSize() == 0) return nullptr;  // not opened within the retry time
   if (reader.EntryCount() == 0) return snapshot;
-  snapshot->lines = ParseBundleIndex(reader.ReadEntryText(0));
+  TStringStream index;
+  snapshot->ReadEntry(0, index);
+  snapshot->lines = ParseBundleIndex(index.DataString());
   for (const TBundleIndexLine& line : snapshot->lines) {
     snapshot->numbers.emplace(BundleNameKey(line.name), BundleIndexNumber(line.value));
   }
@@ -67,20 +100,30 @@ std::shared_ptr<TBundleSnapshot> ReadSnapshot(const std::string& path,
 }
 
 // The bundle as it is on disk now; null when the file is missing or could not be opened.
+//
+// A cached snapshot holds its file open, sharing it with readers only: on Windows nobody can
+// write, replace, delete or lock the file under the cache (for the running program's own file
+// Windows refuses writers anyway), so the snapshot stays true without a look at the file.
+// Natively an open file keeps nobody out, so the file's identity at the path is compared on
+// every call. A file that cannot be held so (someone has it open for writing, or locked) is
+// read as a fresh reader would, with the five-second retry, and that result is never cached.
 TSnapshotPtr Snapshot(const std::string& bundleFile) {
   const std::string path = BundleFileName(bundleFile);
-  // The identity is taken before anything is read: a change after this point gives another
-  // identity on the next call, so a stale snapshot can never outlive the version it was read as.
-  bundle_platform::TFileIdentity identity;
-  if (!bundle_platform::TryGetFileIdentity(path, identity)) return nullptr;
-  if (!cacheEnabled) return ReadSnapshot(path, identity);
-  {
+  if (cacheEnabled) {
     const std::lock_guard<std::mutex> lock(cacheLock);
     for (const auto& [cachedPath, snapshot] : cache) {
-      if (cachedPath == path && snapshot->identity == identity) return snapshot;
+      if (cachedPath == path && bundle_platform::IsStillTheFileAt(path, snapshot->identity))
+        return snapshot;
     }
   }
-  TSnapshotPtr snapshot = ReadSnapshot(path, identity);
+  if (!bundle_platform::FileExists(path)) return nullptr;
+  std::unique_ptr<TFileStream> held =
+      cacheEnabled ? TFileStream::TryOpen(path, TFileStream::Mode::OpenReadDenyWrite) : nullptr;
+  if (!held) {
+    std::unique_ptr<TFileStream> file = TExeExtReader::OpenBundleFile(path);
+    return file ? ReadSnapshot(path, std::move(file)) : nullptr;
+  }
+  TSnapshotPtr snapshot = ReadSnapshot(path, std::move(held));
   if (!snapshot) return nullptr;
   const std::lock_guard<std::mutex> lock(cacheLock);
   std::erase_if(cache, [&](const auto& slot) { return slot.first == path; });
@@ -124,7 +167,7 @@ void ExtractBundleEntry(const std::string& name, TStream& destination,
     const TSnapshotPtr snapshot = Snapshot(bundleFile);
     if (!snapshot || !snapshot->reader) return false;
     const std::int32_t number = snapshot->NumberOf(name, cacheEnabled);
-    if (number != 0) snapshot->reader->ReadEntry(number, destination);
+    if (number != 0) snapshot->ReadEntry(number, destination);
     return true;
   });
 }
@@ -137,7 +180,7 @@ std::unique_ptr<TMemoryStream> LoadBundleEntry(const std::string& name,
     const std::int32_t number = snapshot->NumberOf(name, cacheEnabled);
     if (number == 0) return nullptr;
     auto stream = std::make_unique<TMemoryStream>();
-    snapshot->reader->ReadEntry(number, *stream);
+    snapshot->ReadEntry(number, *stream);
     return stream;
   });
 }

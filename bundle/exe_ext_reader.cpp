@@ -52,15 +52,25 @@ std::string BundleFileName(const std::string& fileName) {
   return Trim(fileName).empty() ? ProgramFileName() : fileName;
 }
 
-TExeExtReader::TExeExtReader(const std::string& fileName) : FileName_(BundleFileName(fileName)) {
-  if (!bundle_platform::FileExists(FileName_)) return;
-  const std::unique_ptr<TFileStream> file = OpenWithRetry(FileName_);
-  if (!file) return;
+std::unique_ptr<TFileStream> TExeExtReader::OpenBundleFile(const std::string& fileName) {
+  if (!bundle_platform::FileExists(fileName)) return nullptr;
+  return OpenWithRetry(fileName);
+}
 
-  const std::int64_t fileSize = file->Size();
+TExeExtReader::TExeExtReader(const std::string& fileName) : FileName_(BundleFileName(fileName)) {
+  if (const std::unique_ptr<TFileStream> file = OpenBundleFile(FileName_)) ReadTrailer(*file);
+}
+
+TExeExtReader::TExeExtReader(const std::string& fileName, TStream& file)
+    : FileName_(BundleFileName(fileName)) {
+  ReadTrailer(file);
+}
+
+void TExeExtReader::ReadTrailer(TStream& file) {
+  const std::int64_t fileSize = file.Size();
   if (fileSize < 9) throw Error(kNoSection);
   std::uint8_t trailer[9];
-  ReadAt(*file, fileSize - 9, trailer, sizeof trailer);
+  ReadAt(file, fileSize - 9, trailer, sizeof trailer);
   const std::uint8_t flag = trailer[0];
   const std::uint32_t section = LittleEndian32(trailer + 1);
   if ((section ^ kSectionCheckMask) != LittleEndian32(trailer + 5)) throw Error(kNoSection);
@@ -77,13 +87,13 @@ TExeExtReader::TExeExtReader(const std::string& fileName) : FileName_(BundleFile
   DataStart_ = static_cast<std::int32_t>(fileSize - section);
 
   std::uint8_t countBytes[4];
-  ReadAt(*file, fileSize - kTrailerSize, countBytes, sizeof countBytes);
+  ReadAt(file, fileSize - kTrailerSize, countBytes, sizeof countBytes);
   const auto count = static_cast<std::int32_t>(LittleEndian32(countBytes));
   // Does the size table fit in front of the trailer?
   if (count < 0 || count > (section - kTrailerSize) / 4) throw Error(kSectionDoesNotFit);
   const std::int64_t tableSize = 4 * static_cast<std::int64_t>(count);
   std::vector<std::uint8_t> table(static_cast<std::size_t>(tableSize));
-  if (count > 0) ReadAt(*file, fileSize - kTrailerSize - tableSize, table.data(), table.size());
+  if (count > 0) ReadAt(file, fileSize - kTrailerSize - tableSize, table.data(), table.size());
   EntrySizes_.resize(static_cast<std::size_t>(count));
   for (std::int32_t i = 0; i < count; ++i) {
     EntrySizes_[i] =
@@ -97,17 +107,17 @@ TExeExtReader::TExeExtReader(const std::string& fileName) : FileName_(BundleFile
   if (dataSize < 0) throw Error(kSectionDoesNotFit);
   if (flag != 0) {
     TMd5Digest stored;
-    ReadAt(*file, fileSize - kTrailerSize - tableSize - kDigestSize, stored.data(), stored.size());
+    ReadAt(file, fileSize - kTrailerSize - tableSize - kDigestSize, stored.data(), stored.size());
     // Hashed in pieces: the same digest as over one block, without holding the book in memory.
     TMd5Digest computed{};  // an empty data block counts as 16 zero bytes, not MD5("")
     if (dataSize > 0) {
       TMd5 md5;
       std::vector<std::uint8_t> chunk(
           static_cast<std::size_t>(std::min<std::int64_t>(dataSize, 1 << 20)));
-      file->Seek(DataStart_, TSeekOrigin::Beginning);
+      file.Seek(DataStart_, TSeekOrigin::Beginning);
       for (std::int64_t left = dataSize; left > 0;) {
         const auto n = static_cast<std::size_t>(std::min<std::int64_t>(left, chunk.size()));
-        file->ReadBuffer(chunk.data(), n);
+        file.ReadBuffer(chunk.data(), n);
         md5.Update(chunk.data(), n);
         left -= static_cast<std::int64_t>(n);
       }
@@ -129,18 +139,26 @@ TExeExtReader::TExeExtReader(const std::string& fileName) : FileName_(BundleFile
 void TExeExtReader::ReadEntry(std::int32_t n, TStream& destination) const {
   if (n < 0 || n >= EntryCount_) throw AssertionFailed("Error index", "ExeExt", 308);
   TFileStream file(FileName_, TFileStream::Mode::OpenReadShareAll);
+  ReadEntry(n, destination, file);
+}
+
+void TExeExtReader::ReadEntry(std::int32_t n, TStream& destination, TStream& file) const {
+  if (n < 0 || n >= EntryCount_) throw AssertionFailed("Error index", "ExeExt", 308);
   std::int64_t offset = DataStart_;
   for (std::int32_t i = 0; i < n; ++i) offset += EntrySizes_[i];
   file.Seek(offset, TSeekOrigin::Beginning);
 
   std::int32_t left = EntrySizes_[n];
   if (left <= 0) return;
-  // Into memory the entry is read straight where it belongs, saving the copy through a buffer.
+  // Appended to memory, the entry is read straight where it belongs, saving the copy through a
+  // buffer; a failed read then only takes back what it added. Over bytes the stream already
+  // holds, it goes through the buffer, so that a failed read overwrites none of them.
   // (Only a plain TMemoryStream: a derived one may want to see the writes.)
-  if (typeid(destination) == typeid(TMemoryStream)) {
+  if (typeid(destination) == typeid(TMemoryStream) &&
+      destination.Position() >= destination.Size()) {
     auto* memory = static_cast<TMemoryStream*>(&destination);
     const std::int64_t at = memory->Position(), oldSize = memory->Size();
-    memory->SetSize(std::max<std::int64_t>(oldSize, at + left));
+    memory->SetSize(at + left);
     try {
       file.ReadBuffer(memory->Memory() + at, static_cast<std::size_t>(left));
     } catch (...) {
@@ -154,7 +172,7 @@ void TExeExtReader::ReadEntry(std::int32_t n, TStream& destination) const {
   std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min(left, kExeExtCopyBufferSize)));
   while (left > 0) {
     const auto chunk = static_cast<std::size_t>(std::min<std::int32_t>(left, buffer.size()));
-    file.ReadBuffer(buffer.data(), chunk);
+    file.ReadBuffer(buffer.data(), chunk);  // the whole chunk before any of it is written
     destination.WriteBuffer(buffer.data(), chunk);
     left -= static_cast<std::int32_t>(chunk);
   }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,10 +19,19 @@ class TExeExtReader {
   // Error("Extent section does not fit the file") for a trailer whose numbers the file cannot
   // hold (checked before anything that large is read or allocated).
   explicit TExeExtReader(const std::string& fileName);
+  // The same from a file already opened (by OpenBundleFile) under that name.
+  TExeExtReader(const std::string& fileName, TStream& file);
 
-  // Appends entry n to the destination at its current position.
+  // The share-everything, read-only open of the constructor: null when no file of that name
+  // exists or it cannot be opened within 5 seconds.
+  static std::unique_ptr<TFileStream> OpenBundleFile(const std::string& fileName);
+
+  // Appends entry n to the destination at its current position. A destination that is a plain
+  // TMemoryStream keeps every byte it held when the read fails.
   // Raises AssertionFailed("Error index", "ExeExt", 308) for n outside [0, EntryCount).
   void ReadEntry(std::int32_t n, TStream& destination) const;
+  // The same through a file already open on FileName().
+  void ReadEntry(std::int32_t n, TStream& destination, TStream& file) const;
   // The entry's bytes as an 8-bit string, byte for byte.
   std::string ReadEntryText(std::int32_t n) const;
 
@@ -34,6 +44,8 @@ class TExeExtReader {
   std::int32_t SectionSize() const { return SectionSize_; }
 
  private:
+  void ReadTrailer(TStream& file);
+
   std::string FileName_;
   std::int32_t EntryCount_ = 0;
   std::vector<std::int32_t> EntrySizes_;

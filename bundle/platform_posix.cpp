@@ -67,15 +67,32 @@ bool FileExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool TryGetFileIdentity(const std::string& path, TFileIdentity& identity) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+namespace {
+
+TFileIdentity IdentityOf(const struct stat& st) {
+  TFileIdentity identity;
+  identity.volume = static_cast<std::uint64_t>(st.st_dev);
+  identity.fileId = static_cast<std::uint64_t>(st.st_ino);
   identity.size = static_cast<std::int64_t>(st.st_size);
   identity.lastWrite =
       static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  identity.fileId =
-      (static_cast<std::uint64_t>(st.st_dev) << 40) ^ static_cast<std::uint64_t>(st.st_ino);
+  identity.changeTime =
+      static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+  return identity;
+}
+
+}  // namespace
+
+bool TryGetFileIdentity(const TFileStream& file, TFileIdentity& identity) {
+  struct stat st {};
+  if (::fstat(file.NativeHandle(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  identity = IdentityOf(st);
   return true;
+}
+
+bool IsStillTheFileAt(const std::string& path, const TFileIdentity& identity) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && IdentityOf(st) == identity;
 }
 
 void SleepMilliseconds(int milliseconds) {

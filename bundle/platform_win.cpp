@@ -45,18 +45,21 @@ bool FileExists(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool TryGetFileIdentity(const std::string& path, TFileIdentity& identity) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
-      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+bool TryGetFileIdentity(const TFileStream& file, TFileIdentity& identity) {
+  const HANDLE handle = file.NativeHandle();
+  FILE_BASIC_INFO basic;
+  FILE_STANDARD_INFO standard;
+  if (!::GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) ||
+      !::GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard)) {
     return false;
   }
-  identity.size = static_cast<std::int64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
-  identity.lastWrite = static_cast<std::int64_t>(data.ftLastWriteTime.dwHighDateTime) << 32 |
-                       data.ftLastWriteTime.dwLowDateTime;
-  identity.fileId = 0;
+  identity.size = standard.EndOfFile.QuadPart;
+  identity.lastWrite = basic.LastWriteTime.QuadPart;
+  identity.changeTime = basic.ChangeTime.QuadPart;
   return true;
 }
+
+bool IsStillTheFileAt(const std::string&, const TFileIdentity&) { return true; }
 
 void SleepMilliseconds(int milliseconds) { ::Sleep(static_cast<DWORD>(milliseconds)); }
 

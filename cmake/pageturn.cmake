@@ -47,3 +47,20 @@ function(pageturn_benchmark name)
   add_executable(${name} ${B_SOURCES})
   target_link_libraries(${name} PRIVATE ${B_LIBS})
 endfunction()
+
+# pageturn_split_debug_info(NAME): after each link, moves the target's debug information and
+# symbols into NAME's file + ".debug" beside it and strips the file, which names that file in a
+# .gnu_debuglink section. What goes into books is then lean, and a debugger still finds the
+# symbols (gdb looks beside the file). Only where the toolchain has an objcopy.
+function(pageturn_split_debug_info name)
+  if(NOT CMAKE_OBJCOPY)
+    return()
+  endif()
+  add_custom_command(TARGET ${name} POST_BUILD
+    COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE_NAME:${name}>
+            $<TARGET_FILE_NAME:${name}>.debug
+    COMMAND ${CMAKE_OBJCOPY} --strip-all --add-gnu-debuglink=$<TARGET_FILE_NAME:${name}>.debug
+            $<TARGET_FILE_NAME:${name}>
+    WORKING_DIRECTORY $<TARGET_FILE_DIR:${name}>
+    COMMENT "Keeping the debug information of $<TARGET_FILE_NAME:${name}> beside it")
+endfunction()

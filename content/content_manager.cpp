@@ -6,6 +6,7 @@
 
 #include "core/error.h"
 #include "core/text.h"
+#include "content/urlmon_bindings.h"
 
 namespace pageturn {
 
@@ -31,7 +32,7 @@ class TScopedBSTR {
 HRESULT BindRealURL(const std::wstring& url, IBindCtx* bindContext, IMoniker* toLeft, REFIID iid,
                     void** object) {
   ComPtr<IMoniker> moniker;
-  if (FAILED(::CreateURLMoniker(nullptr, url.c_str(), &moniker)) || !moniker) return E_FAIL;
+  if (FAILED(BoundCreateURLMoniker(nullptr, url.c_str(), &moniker)) || !moniker) return E_FAIL;
   return moniker->BindToStorage(bindContext, toLeft, iid, object);
 }
 
@@ -66,7 +67,7 @@ TFakeHandleStreamPair::~TFakeHandleStreamPair() {
 TContentManager::TContentManager() = default;
 
 TContentManager::~TContentManager() {
-  std::vector<std::unique_ptr<TFakeHandleStreamPair>> fakeHandles;
+  std::vector<std::shared_ptr<TFakeHandleStreamPair>> fakeHandles;
   {
     TLock lock(lock_);
     fakeHandles.swap(fakeHandles_);
@@ -318,16 +319,23 @@ HANDLE TContentManager::OpenMemoryFile(LPCWSTR fileName) {
 
 void TContentManager::RegisterFakeHandle(HANDLE handle, std::unique_ptr<TStream> stream,
                                          IFlashPlayerControlBase* control) {
-  auto record = std::make_unique<TFakeHandleStreamPair>(handle, std::move(stream), control);
+  // Whoever lets go of the record last frees it, under the lock: the unload event, the close of
+  // the handle and the freeing of the stream run as they would in ReleaseFakeHandle.
+  std::shared_ptr<TFakeHandleStreamPair> record(
+      new TFakeHandleStreamPair(handle, std::move(stream), control),
+      [this](TFakeHandleStreamPair* freed) {
+        TLock lock(lock_);
+        delete freed;
+      });
   TLock lock(lock_);
   fakeHandles_.push_back(std::move(record));
 }
 
-TStream* TContentManager::FindFakeHandleStream(HANDLE handle) noexcept {
-  return Boundary(static_cast<TStream*>(nullptr), [&]() -> TStream* {
+std::shared_ptr<TStream> TContentManager::FindFakeHandleStream(HANDLE handle) noexcept {
+  return Boundary(std::shared_ptr<TStream>(), [&]() -> std::shared_ptr<TStream> {
     TLock lock(lock_);
     for (const auto& record : fakeHandles_)
-      if (record->Handle() == handle) return record->Stream();
+      if (record->Handle() == handle) return std::shared_ptr<TStream>(record, record->Stream());
     return nullptr;
   });
 }
@@ -339,8 +347,9 @@ bool TContentManager::ReleaseFakeHandle(HANDLE handle) noexcept {
                                  [&](const auto& record) { return record->Handle() == handle; });
     if (it == fakeHandles_.end()) return false;
     // Out of the list before it is freed, so that the unload handler cannot find it again;
-    // freed under the lock, as the file interceptions expect.
-    std::unique_ptr<TFakeHandleStreamPair> record = std::move(*it);
+    // freed under the lock, as the file interceptions expect (at once, unless a read, size or
+    // seek call on another thread still holds it: then when that call ends).
+    std::shared_ptr<TFakeHandleStreamPair> record = std::move(*it);
     fakeHandles_.erase(it);
     record.reset();
     return true;

@@ -93,8 +93,10 @@ class TContentManager {
   HANDLE OpenFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
                    DWORD creationDisposition, DWORD flagsAndAttributes,
                    HANDLE templateFile) noexcept;
-  // The stream behind a fake handle, or null when the handle is not fake.
-  TStream* FindFakeHandleStream(HANDLE handle) noexcept;
+  // The stream behind a fake handle, or null when the handle is not fake. The record (handle and
+  // stream) stays alive for as long as the result is held, also when the handle is closed on
+  // another thread meanwhile: its close then completes when the last holder lets go.
+  std::shared_ptr<TStream> FindFakeHandleStream(HANDLE handle) noexcept;
   // Closes a fake handle; false when the handle is not fake.
   bool ReleaseFakeHandle(HANDLE handle) noexcept;
 
@@ -124,9 +126,9 @@ class TContentManager {
   TCriticalSection listsLock_;
   std::vector<TURLContentProviderPair> providers_;
   std::vector<TFlashPlayerControlIdPair> controls_;
-  // Guards the fake-handle list only.
+  // Guards the fake-handle list only; a record is freed under it, wherever its last holder is.
   TCriticalSection lock_;
-  std::vector<std::unique_ptr<TFakeHandleStreamPair>> fakeHandles_;
+  std::vector<std::shared_ptr<TFakeHandleStreamPair>> fakeHandles_;
   TGlobalContentHandler globalContentHandler_;
 };
 

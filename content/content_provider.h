@@ -12,6 +12,7 @@
 #include <urlmon.h>
 
 #include <cstdint>
+#include <vector>
 
 #include "content/live_count.h"
 #include "core/com.h"
@@ -58,13 +59,13 @@ class TContentProvider final : public IContentProvider,
   ~TContentProvider() override = default;
   void StartBinding();
   void SendResponseHeader();
-  void SendData(IStream* data, ULONG count, ULONG* written);
+  void SendData(std::vector<std::uint8_t> bytes, ULONG* written);
 
   // Serialises every operation, SetContentSize included: it reads the callback that a bind may
   // be attaching on another thread.
   TCriticalSection lock_;
-  ComPtr<IStream> buffer_;  // bytes written before a callback was attached
-  ULONG bufferedCount_ = 0;
+  std::vector<std::uint8_t> buffer_;  // bytes written before a callback was attached
+  bool buffered_ = false;             // any such write, even of 0 bytes
   bool started_ = false;
   ComPtr<IBindStatusCallback> callback_;
   bool hasData_ = false;

@@ -1,6 +1,7 @@
 #include "content/my_moniker.h"
 
 #include "content/content_manager.h"
+#include "content/urlmon_bindings.h"
 
 namespace pageturn {
 
@@ -18,7 +19,7 @@ HRESULT CreateContentMoniker(IMoniker* context, LPCWSTR url, IMoniker** result) 
 TMyMoniker::TMyMoniker(IMoniker* context, LPCWSTR url)
     : url_(url ? url : L""), contextMoniker_(context) {
   // The real system moniker; without one only BindToStorage works.
-  if (FAILED(::CreateURLMoniker(context, url, &innerMoniker_))) innerMoniker_.Reset();
+  if (FAILED(BoundCreateURLMoniker(context, url, &innerMoniker_))) innerMoniker_.Reset();
 }
 
 HRESULT TMyMoniker::QueryInterface(REFIID iid, void** object) {
@@ -63,7 +64,7 @@ HRESULT TMyMoniker::BindToStorage(IBindCtx* bindContext, IMoniker* toLeft, REFII
         // to it; a real moniker bound as a fallback with this context reports to it as well.
         ComPtr<TMyBindStatusCallback> callback = Adopt(new TMyBindStatusCallback);
         ComPtr<IBindStatusCallback> previous;
-        ::RegisterBindStatusCallback(bindContext, callback.Get(), &previous, 0);
+        BoundRegisterBindStatusCallback(bindContext, callback.Get(), &previous, 0);
         callback->SetInnerCallback(previous.Get());
         return ContentManager->BindContentToStorage(bindContext, toLeft, iid,
                                                     contextMoniker_.Get(), callback.Get(),

@@ -63,6 +63,10 @@ constexpr UINT WM_RUN_GUI_STEPS = WM_APP + 0x2C4;
 constexpr wchar_t StepWindowClass[] = L"PageturnGUIThreadSteps";
 
 std::atomic<TGUIThread*> CurrentGUIThread{nullptr};
+// Hands the current GUI thread over to callers: guards the change of CurrentGUIThread and every
+// object's user count, so that a destructor can wait until no caller still holds it.
+SRWLOCK HandOverLock = SRWLOCK_INIT;
+CONDITION_VARIABLE UsersGone = CONDITION_VARIABLE_INIT;
 
 class TExclusive {
  public:
@@ -99,18 +103,29 @@ TGUIThread::TGUIThread() : threadId_(::GetCurrentThreadId()) {
                               instance, nullptr);
   if (!window_) throw Error("Cannot create the GUI thread's step window");
   ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  TExclusive handOver(HandOverLock);
   previous_ = CurrentGUIThread.exchange(this);
 }
 
 TGUIThread::~TGUIThread() {
-  TGUIThread* self = this;
-  CurrentGUIThread.compare_exchange_strong(self, previous_);
+  {
+    // No caller takes this object from here on.
+    TExclusive handOver(HandOverLock);
+    TGUIThread* self = this;
+    CurrentGUIThread.compare_exchange_strong(self, previous_);
+  }
   {
     TExclusive lock(lock_);
     closed_ = true;
   }
-  // Callers still waiting are served here, on this thread, before the window goes.
+  // Callers still waiting are served here, on this thread, before the window goes; callers that
+  // took this object before it stopped being current are waited for (they queue nothing more,
+  // being refused now), so that none of them touches it once it is gone.
   RunQueuedSteps();
+  {
+    TExclusive handOver(HandOverLock);
+    while (users_ > 0) ::SleepConditionVariableSRW(&UsersGone, &HandOverLock, INFINITE, 0);
+  }
   ::SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
   ::DestroyWindow(window_);
 }
@@ -186,10 +201,25 @@ LRESULT CALLBACK TGUIThread::WindowProc(HWND window, UINT message, WPARAM wParam
 }
 
 void CallOnGUIThread(const std::function<void()>& step) {
-  if (TGUIThread* gui = TGUIThread::Current())
-    gui->Call(step);
-  else
+  TGUIThread* gui;
+  {
+    TExclusive handOver(HandOverLock);
+    gui = CurrentGUIThread.load();
+    if (gui) ++gui->users_;
+  }
+  if (!gui) {
     step();
+    return;
+  }
+  // Whatever the call does, the object is let go of, and its destructor told when it may go on.
+  struct TUse {
+    TGUIThread* gui;
+    ~TUse() {
+      TExclusive handOver(HandOverLock);
+      if (--gui->users_ == 0) ::WakeAllConditionVariable(&UsersGone);
+    }
+  } use{gui};
+  gui->Call(step);
 }
 
 // ---- TSynchronizedStreamCaller ----

@@ -46,6 +46,8 @@ class TGUIThread {
   TGUIThread(const TGUIThread&) = delete;
   TGUIThread& operator=(const TGUIThread&) = delete;
 
+  // The current GUI thread at this moment: with ending, one that is being destroyed may still be
+  // returned. To call it, use CallOnGUIThread, which keeps it alive across the call.
   static TGUIThread* Current();
   DWORD ThreadId() const { return threadId_; }
   bool IsCurrentThread() const { return ::GetCurrentThreadId() == threadId_; }
@@ -66,6 +68,9 @@ class TGUIThread {
   bool wakePosted_ = false;  // one wake message in flight is enough for any number of steps
   bool closed_ = false;      // going away: no new steps
   TGUIThread* previous_ = nullptr;
+  int users_ = 0;  // CallOnGUIThread calls that took this object as current and are not done
+
+  friend void CallOnGUIThread(const std::function<void()>& step);
 };
 
 // Runs `step` on the current GUI thread as TGUIThread::Call does. With no GUI thread known the

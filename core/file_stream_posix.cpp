@@ -37,6 +37,18 @@ std::size_t TFileStream::Write(const void* buffer, std::size_t count) {
   return put < 0 ? 0 : static_cast<std::size_t>(put);
 }
 
+std::int64_t TFileStream::Size() {
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) throw Error("Cannot get the size of \"" + fileName_ + "\"");
+  return static_cast<std::int64_t>(st.st_size);
+}
+
+std::size_t TFileStream::ReadAt(std::int64_t offset, void* buffer, std::size_t count) {
+  const ssize_t got =
+      ::pread(fd_, buffer, count > SSIZE_MAX ? SSIZE_MAX : count, static_cast<off_t>(offset));
+  return got < 0 ? 0 : static_cast<std::size_t>(got);
+}
+
 std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin) {
   const int whence = origin == TSeekOrigin::Beginning ? SEEK_SET
                      : origin == TSeekOrigin::Current ? SEEK_CUR

@@ -11,10 +11,13 @@ TFileStream::TFileStream(const std::string& fileName, Mode mode, NoThrow)
     handle_ = ::CreateFileA(fileName.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   } else {
-    // Deny none: the running program, other readers and writers may all hold the file.
-    handle_ = ::CreateFileA(fileName.c_str(), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Deny none (unless asked to deny writers): the running program, other readers and writers
+    // may all hold the file.
+    const DWORD share = mode == Mode::OpenReadDenyWrite
+                            ? FILE_SHARE_READ
+                            : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    handle_ = ::CreateFileA(fileName.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
   }
 }
 
@@ -36,6 +39,22 @@ std::size_t TFileStream::Write(const void* buffer, std::size_t count) {
   const DWORD ask = count > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(count);
   if (!::WriteFile(handle_, buffer, ask, &put, nullptr)) return 0;
   return put;
+}
+
+std::int64_t TFileStream::Size() {
+  LARGE_INTEGER size;
+  if (!::GetFileSizeEx(handle_, &size)) throw Error("Cannot get the size of \"" + fileName_ + "\"");
+  return size.QuadPart;
+}
+
+std::size_t TFileStream::ReadAt(std::int64_t offset, void* buffer, std::size_t count) {
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
+  DWORD got = 0;
+  const DWORD ask = count > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(count);
+  if (!::ReadFile(handle_, buffer, ask, &got, &at)) return 0;
+  return got;
 }
 
 std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin) {

@@ -73,17 +73,27 @@ class TStringStream : public TStream {
   std::size_t position_ = 0;
 };
 
-// A file on disk. Read mode shares the file with every other reader and writer (deny none).
+// A file on disk. Read mode shares the file with every other reader and writer (deny none);
+// OpenReadDenyWrite shares it with readers only, so that on Windows nobody can write, replace,
+// delete or lock it while it is open (elsewhere it is the plain read mode).
 class TFileStream : public TStream {
  public:
-  enum class Mode { OpenReadShareAll, Create };
+  enum class Mode { OpenReadShareAll, OpenReadDenyWrite, Create };
   // Raises FileOpenError when the file cannot be opened.
   TFileStream(const std::string& fileName, Mode mode);
   ~TFileStream() override;
   std::size_t Read(void* buffer, std::size_t count) override;
   std::size_t Write(const void* buffer, std::size_t count) override;
   std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
+  // Neither of these moves the file position, so threads may share one open file through them.
+  std::int64_t Size() override;
+  std::size_t ReadAt(std::int64_t offset, void* buffer, std::size_t count);
   const std::string& FileName() const { return fileName_; }
+#ifdef _WIN32
+  void* NativeHandle() const { return handle_; }
+#else
+  int NativeHandle() const { return fd_; }
+#endif
 
   // Non-raising open, for callers that retry (empty on failure).
   static std::unique_ptr<TFileStream> TryOpen(const std::string& fileName, Mode mode);

@@ -58,8 +58,11 @@ TFlashOCXCodeProviderBasedOnStream::TFlashOCXCodeProviderBasedOnStream(TStream* 
 }
 
 TFlashOCXCodeProviderBasedOnStream::~TFlashOCXCodeProviderBasedOnStream() {
-  // The runtime is detached and released here; CodeProvider is left as it is.
+  // The runtime is detached and released here; CodeProvider is left as it is. The loader stays
+  // whole (and reachable through CodeProvider) until the runtime has detached: a runtime that
+  // looks functions up in its DLL_PROCESS_DETACH still gets the replacements.
   Boundary<int>(0, [&] {
+    if (Loader) Loader->Unload();
     Loader.reset();
     return 0;
   });
@@ -113,8 +116,14 @@ TFlashOCXCodeProviderBasedOnSystemInstalledOCX::TFlashOCXCodeProviderBasedOnSyst
 }
 
 void LoadRuntimeFromStream(TStream* stream) {
-  delete std::exchange(CodeProvider, nullptr);
+  FreeCodeProvider();
   CodeProvider = new TFlashOCXCodeProviderBasedOnStream(stream);  // set by the provider already
+}
+
+void FreeCodeProvider() {
+  // Freed first, cleared only after: the old runtime detaches while it is still the current one.
+  delete CodeProvider;
+  CodeProvider = nullptr;
 }
 
 std::uint32_t ReadRuntimeVersion(HMODULE module) {

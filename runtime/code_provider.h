@@ -60,6 +60,8 @@ extern TFlashOCXCodeProviderBasedOnStream* CodeProvider;
 // Replaces the current provider (unloading its runtime) by one loaded from `stream` (none: a
 // provider without runtime). The stream has been read whole when this returns.
 void LoadRuntimeFromStream(TStream* stream);
+// Frees the current provider (its runtime detaches while it is still current), then clears it.
+void FreeCodeProvider();
 
 // The packed product version of a mapped module's version resource, 0 when it has none.
 std::uint32_t ReadRuntimeVersion(HMODULE module);

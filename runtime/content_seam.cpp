@@ -4,6 +4,7 @@
 
 #include "content/content_manager.h"
 #include "content/my_moniker.h"
+#include "content/urlmon_bindings.h"
 
 namespace pageturn {
 
@@ -17,10 +18,10 @@ HANDLE SystemOpenFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
                        LPSECURITY_ATTRIBUTES security, DWORD creation, DWORD flags, HANDLE tmpl) {
   return ::CreateFileA(fileName, access, shareMode, security, creation, flags, tmpl);
 }
-TStream* NoFakeHandleStream(HANDLE) { return nullptr; }
+std::shared_ptr<TStream> NoFakeHandleStream(HANDLE) { return nullptr; }
 bool NoFakeHandle(HANDLE) { return false; }
 HRESULT SystemURLMoniker(IMoniker* context, LPCWSTR url, IMoniker** result) {
-  return ::CreateURLMoniker(context, url, result);
+  return BoundCreateURLMoniker(context, url, result);
 }
 
 // The same operations on the process's content manager.
@@ -32,7 +33,9 @@ HANDLE ManagerOpenFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
                         LPSECURITY_ATTRIBUTES security, DWORD creation, DWORD flags, HANDLE tmpl) {
   return ContentManager->OpenFileA(fileName, access, shareMode, security, creation, flags, tmpl);
 }
-TStream* ManagerFakeHandleStream(HANDLE handle) { return ContentManager->FindFakeHandleStream(handle); }
+std::shared_ptr<TStream> ManagerFakeHandleStream(HANDLE handle) {
+  return ContentManager->FindFakeHandleStream(handle);
+}
 bool ManagerReleaseFakeHandle(HANDLE handle) { return ContentManager->ReleaseFakeHandle(handle); }
 HRESULT ContentMoniker(IMoniker* context, LPCWSTR url, IMoniker** result) {
   return CreateContentMoniker(context, url, result);

@@ -11,6 +11,8 @@
 #include <objbase.h>
 #include <urlmon.h>
 
+#include <memory>
+
 #include "core/stream.h"
 
 namespace pageturn {
@@ -20,8 +22,8 @@ struct TContentOperations {
                       LPSECURITY_ATTRIBUTES security, DWORD creation, DWORD flags, HANDLE tmpl);
   HANDLE (*OpenFileA)(LPCSTR fileName, DWORD access, DWORD shareMode,
                       LPSECURITY_ATTRIBUTES security, DWORD creation, DWORD flags, HANDLE tmpl);
-  // The stream behind a fake handle, or null for every other handle.
-  TStream* (*FindFakeHandleStream)(HANDLE handle);
+  // The stream behind a fake handle, or null for every other handle; held, it stays alive.
+  std::shared_ptr<TStream> (*FindFakeHandleStream)(HANDLE handle);
   // True when `handle` was fake; it is released then.
   bool (*ReleaseFakeHandle)(HANDLE handle);
   HRESULT (*CreateContentMoniker)(IMoniker* context, LPCWSTR url, IMoniker** result);

@@ -33,16 +33,64 @@ struct TBlockGuard {
   }
 };
 
+// Headers are read from a stream in one piece of this size, or of SizeOfHeaders when larger.
+constexpr std::size_t FirstHeaderRead = 64 * 1024;
+
+}  // namespace
+
+class TImageSource {
+ public:
+  virtual ~TImageSource() = default;
+  virtual std::uint64_t Size() const = 0;
+  // Copies the `length` bytes at `offset`; raises, naming `what`, when they lie outside the file.
+  virtual void Copy(std::uint8_t* target, std::uint64_t offset, std::uint64_t length,
+                    const char* what) = 0;
+};
+
+namespace {
+
+class TBytesSource final : public TImageSource {
+ public:
+  explicit TBytesSource(const TCheckedBytes& file) : file_(file) {}
+  std::uint64_t Size() const override { return file_.Size(); }
+  void Copy(std::uint8_t* target, std::uint64_t offset, std::uint64_t length,
+            const char* what) override {
+    std::memcpy(target, file_.At(offset, length, what), static_cast<std::size_t>(length));
+  }
+
+ private:
+  TCheckedBytes file_;
+};
+
+class TStreamSource final : public TImageSource {
+ public:
+  TStreamSource(TStream& stream, std::uint64_t size) : stream_(stream), size_(size) {}
+  std::uint64_t Size() const override { return size_; }
+  void Copy(std::uint8_t* target, std::uint64_t offset, std::uint64_t length,
+            const char* what) override {
+    if (offset > size_ || length > size_ - offset)
+      throw TImageFormatError(std::string(what) + " lies outside the image");
+    stream_.Seek(static_cast<std::int64_t>(offset), TSeekOrigin::Beginning);
+    stream_.ReadBuffer(target, static_cast<std::size_t>(length));
+  }
+
+ private:
+  TStream& stream_;
+  std::uint64_t size_;
+};
+
 }  // namespace
 
 TDLLLoader::TDLLLoader(TModuleSystem& system) : system_(system) {}
 
-TDLLLoader::~TDLLLoader() {
+TDLLLoader::~TDLLLoader() { Unload(); }
+
+void TDLLLoader::Unload() {
   importedFunctions_.reset();
   if (handle_ == nullptr) return;
   if (entryPoint_ != 0) system_.CallEntryPoint(handle_ + entryPoint_, handle_, DllProcessDetach);
   FreeDependencies();
-  system_.ReleaseImage(handle_);
+  system_.ReleaseImage(std::exchange(handle_, nullptr));
 }
 
 void TDLLLoader::FreeDependencies() {
@@ -51,35 +99,50 @@ void TDLLLoader::FreeDependencies() {
 }
 
 void TDLLLoader::LoadFromStream(TStream& stream) {
-  // A memory stream is read in place (it is never written); any other stream is copied into a
-  // private file image first, released when this returns on every path.
+  // A memory stream is read in place (it is never written).
   if (auto* memory = dynamic_cast<TMemoryStream*>(&stream)) {
     LoadFromBytes(memory->Memory(), static_cast<std::size_t>(memory->Size()));
     return;
   }
+  // Any other stream: the headers into a buffer of their own, the rest straight into the image,
+  // so that a load from a file needs little more memory than the image itself.
+  if (handle_ != nullptr) throw Error("Module already loaded");
   stream.SetPosition(0);
   const std::int64_t size = stream.Size();
   if (size < 0 || size > MaxFileImageSize) throw TImageFormatError("file image too large");
-  std::vector<std::uint8_t> file(static_cast<std::size_t>(size));
-  stream.ReadBuffer(file.data(), file.size());
-  LoadFromBytes(file.data(), file.size());
+  const auto fileSize = static_cast<std::uint64_t>(size);
+  std::vector<std::uint8_t> headerBytes(static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, FirstHeaderRead)));
+  stream.ReadBuffer(headerBytes.data(), headerBytes.size());
+  const TPEHeaders headers = TPEHeaders::Parse(TCheckedBytes(headerBytes.data(), headerBytes.size()));
+  if (headers.SizeOfHeaders > headerBytes.size() && headers.SizeOfHeaders <= fileSize) {
+    const std::size_t had = headerBytes.size();
+    headerBytes.resize(headers.SizeOfHeaders);
+    stream.ReadBuffer(headerBytes.data() + had, headerBytes.size() - had);
+  }
+  TStreamSource file(stream, fileSize);
+  Load(file, TCheckedBytes(headerBytes.data(), headerBytes.size()));
 }
 
 void TDLLLoader::LoadFromBytes(const std::uint8_t* data, std::size_t size) {
+  // The reader never writes through the file view.
+  const TCheckedBytes view(const_cast<std::uint8_t*>(data), size);
+  TBytesSource file(view);
+  Load(file, view);
+}
+
+void TDLLLoader::Load(TImageSource& file, const TCheckedBytes& headerBytes) {
   if (handle_ != nullptr) throw Error("Module already loaded");
   modules_.clear();
   importedFunctions_ = std::make_unique<TImportedFunctions>();
 
-  // The reader never writes through the file view.
-  const TCheckedBytes file(const_cast<std::uint8_t*>(data), size);
-  const TPEHeaders headers = TPEHeaders::Parse(file);
-  if (headers.SizeOfHeaders > size) throw TImageFormatError("headers lie outside the file");
+  const TPEHeaders headers = TPEHeaders::Parse(headerBytes);
+  if (headers.SizeOfHeaders > file.Size()) throw TImageFormatError("headers lie outside the file");
 
   TBlockGuard guard{system_, system_.AllocateImage(headers.SizeOfImage)};
   const TCheckedBytes block(guard.block, headers.SizeOfImage);
   try {
-    std::memcpy(block.Data(), file.At(0, headers.SizeOfHeaders, "headers"), headers.SizeOfHeaders);
-    MapSections(file, headers, block);
+    file.Copy(block.Data(), 0, headers.SizeOfHeaders, "headers");
+    MapSections(file, headerBytes, headers, block);
     Relocate(headers, block);
     ResolveImports(headers, block);
   } catch (...) {
@@ -100,15 +163,15 @@ void TDLLLoader::LoadFromBytes(const std::uint8_t* data, std::size_t size) {
   handle_ = mapped;
 }
 
-void TDLLLoader::MapSections(const TCheckedBytes& file, const TPEHeaders& headers,
-                             const TCheckedBytes& block) {
+void TDLLLoader::MapSections(TImageSource& file, const TCheckedBytes& headerBytes,
+                             const TPEHeaders& headers, const TCheckedBytes& block) {
   for (unsigned i = 0; i < headers.NumberOfSections; ++i) {
-    const TSectionHeader s = headers.Section(file, i);
+    const TSectionHeader s = headers.Section(headerBytes, i);
     // VirtualSize alone decides how much of a section exists.
     std::uint8_t* target = block.At(s.VirtualAddress, s.VirtualSize, "section");
-    std::memset(target, 0, s.VirtualSize);
     const std::uint32_t raw = std::min(s.VirtualSize, s.SizeOfRawData);
-    if (raw > 0) std::memcpy(target, file.At(s.PointerToRawData, raw, "section data"), raw);
+    if (raw > 0) file.Copy(target, s.PointerToRawData, raw, "section data");
+    std::memset(target + raw, 0, s.VirtualSize - raw);
   }
 }
 

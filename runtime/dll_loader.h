@@ -52,6 +52,9 @@ class TImportedFunctions {
   std::vector<TImportedFunction> records_;
 };
 
+// Where a load takes the bytes of the file image from (internal to dll_loader.cpp).
+class TImageSource;
+
 class TDLLLoader {
  public:
   static constexpr std::uint32_t DllProcessDetach = 0, DllProcessAttach = 1, DllThreadAttach = 2;
@@ -61,13 +64,19 @@ class TDLLLoader {
   TDLLLoader() : TDLLLoader(Win32ModuleSystem()) {}
 #endif
   virtual ~TDLLLoader();
+  // Detaches the module (its entry point with DLL_PROCESS_DETACH), frees its dependencies and
+  // releases its image; nothing when not loaded. Call it before a derived loader goes away
+  // when the module's detach may still ask the loader for replacements.
+  void Unload();
   TDLLLoader(const TDLLLoader&) = delete;
   TDLLLoader& operator=(const TDLLLoader&) = delete;
 
   // Maps the image held in the whole stream. Raises when the image is malformed or cannot be
   // mapped; a failed load has released its block and dependencies and called no entry point.
+  // A memory stream is mapped from its bytes in place; any other stream is read piece by piece
+  // straight into the image (its headers, then each section's data), never whole.
   void LoadFromStream(TStream& stream);
-  // The same from bytes already in memory (the stream path copies into such a buffer first).
+  // The same from bytes already in memory.
   void LoadFromBytes(const std::uint8_t* data, std::size_t size);
 
   // Address of the export with exactly this name, or null (also before loading, and for an
@@ -88,7 +97,10 @@ class TDLLLoader {
   }
 
  private:
-  void MapSections(const TCheckedBytes& file, const TPEHeaders& headers, const TCheckedBytes& block);
+  // `headerBytes` holds at least the file's headers and section table.
+  void Load(TImageSource& file, const TCheckedBytes& headerBytes);
+  void MapSections(TImageSource& file, const TCheckedBytes& headerBytes, const TPEHeaders& headers,
+                   const TCheckedBytes& block);
   void Relocate(const TPEHeaders& headers, const TCheckedBytes& block);
   void ResolveImports(const TPEHeaders& headers, const TCheckedBytes& block);
   void FreeDependencies();

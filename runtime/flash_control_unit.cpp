@@ -9,9 +9,6 @@
 
 namespace pageturn {
 
-TCreateURLMonikerProc SystemCreateURLMoniker = nullptr;
-TRegisterBindStatusCallbackProc SystemRegisterBindStatusCallback = nullptr;
-
 namespace {
 
 HMODULE Urlmon = nullptr;
@@ -67,7 +64,7 @@ void FlashControlUnitStartupWith(const char* urlmonName, const char* user32Name)
 void FlashControlUnitStartup() { detail::FlashControlUnitStartupWith("urlmon.dll", "user32.dll"); }
 
 void FlashControlUnitShutdown() {
-  delete std::exchange(CodeProvider, nullptr);  // the runtime is detached and unloaded
+  FreeCodeProvider();  // the runtime is detached and unloaded
   ClassNameMap.reset();
   if (std::exchange(ContentLayerStarted, false)) StopContentLayer();
   SoundLock.reset();

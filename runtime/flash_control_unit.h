@@ -11,6 +11,7 @@
 #include <objbase.h>
 #include <urlmon.h>
 
+#include "content/urlmon_bindings.h"  // SystemCreateURLMoniker, bound here at start-up
 #include "core/error.h"
 
 namespace pageturn {
@@ -28,13 +29,6 @@ class TFatalStartupError : public Error {
 void FlashControlUnitStartup();
 // Frees what exists; safe to call after a failed start-up or twice.
 void FlashControlUnitShutdown();
-
-// The system's own urlmon functions, bound by name at start-up (never the runtime's replacements).
-using TCreateURLMonikerProc = HRESULT(WINAPI*)(IMoniker*, LPCWSTR, IMoniker**);
-using TRegisterBindStatusCallbackProc = HRESULT(WINAPI*)(IBindCtx*, IBindStatusCallback*,
-                                                         IBindStatusCallback**, DWORD);
-extern TCreateURLMonikerProc SystemCreateURLMoniker;
-extern TRegisterBindStatusCallbackProc SystemRegisterBindStatusCallback;
 
 namespace detail {
 // The start-up with other library names, so that tests can make the bindings fail.

@@ -69,7 +69,8 @@ Proc Kernel32Function(const char* name) {
   return ProcAddress<Proc>(::GetModuleHandleA("kernel32.dll"), name);
 }
 
-TStream* FakeStream(HANDLE handle) {
+// Held for the whole of each call: a close of the handle on another thread cannot free it under it.
+std::shared_ptr<TStream> FakeStream(HANDLE handle) {
   return ContentOperations.FindFakeHandleStream ? ContentOperations.FindFakeHandleStream(handle)
                                                 : nullptr;
 }
@@ -255,7 +256,7 @@ HANDLE WINAPI ReplacedCreateFileW(LPCWSTR fileName, DWORD access, DWORD shareMod
 BOOL WINAPI ReplacedReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
                              LPOVERLAPPED overlapped) {
   return Boundary<BOOL>(FALSE, [&] {
-    TStream* stream = FakeStream(file);
+    const std::shared_ptr<TStream> stream = FakeStream(file);
     if (stream == nullptr) return ::ReadFile(file, buffer, toRead, read, overlapped);
     // Always synchronous; lpOverlapped is ignored.
     const auto n = static_cast<DWORD>(stream->Read(buffer, toRead));
@@ -266,7 +267,7 @@ BOOL WINAPI ReplacedReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD r
 
 DWORD WINAPI ReplacedGetFileSize(HANDLE file, LPDWORD sizeHigh) {
   return Boundary<DWORD>(0, [&] {
-    TStream* stream = FakeStream(file);
+    const std::shared_ptr<TStream> stream = FakeStream(file);
     if (stream == nullptr) return ::GetFileSize(file, sizeHigh);
     const auto size = static_cast<std::uint64_t>(stream->Size());
     if (sizeHigh != nullptr) *sizeHigh = static_cast<DWORD>(size >> 32);
@@ -278,7 +279,7 @@ BOOL WINAPI ReplacedGetFileSizeEx(HANDLE file, PLARGE_INTEGER size) {
   return Boundary<BOOL>(FALSE, [&] {
     using Proc = BOOL(WINAPI*)(HANDLE, PLARGE_INTEGER);
     const auto system = Kernel32Function<Proc>("GetFileSizeEx");
-    if (TStream* stream = FakeStream(file)) {
+    if (const std::shared_ptr<TStream> stream = FakeStream(file)) {
       if (size != nullptr) size->QuadPart = stream->Size();
       return FakeTrue;
     }
@@ -299,7 +300,7 @@ bool SeekOrigin(DWORD moveMethod, TSeekOrigin& origin) {
 
 DWORD WINAPI ReplacedSetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD moveMethod) {
   return Boundary<DWORD>(INVALID_SET_FILE_POINTER, [&] {
-    TStream* stream = FakeStream(file);
+    const std::shared_ptr<TStream> stream = FakeStream(file);
     if (stream == nullptr) return ::SetFilePointer(file, distance, distanceHigh, moveMethod);
     // Only the low 32 bits move a fake file; the high part is an output only.
     TSeekOrigin origin;
@@ -314,7 +315,7 @@ DWORD WINAPI ReplacedSetFilePointer(HANDLE file, LONG distance, PLONG distanceHi
 BOOL WINAPI ReplacedSetFilePointerEx(HANDLE file, LARGE_INTEGER distance, PLARGE_INTEGER newPointer,
                                      DWORD moveMethod) {
   return Boundary<BOOL>(FALSE, [&] {
-    if (TStream* stream = FakeStream(file)) {
+    if (const std::shared_ptr<TStream> stream = FakeStream(file)) {
       TSeekOrigin origin;
       if (!SeekOrigin(moveMethod, origin)) return FALSE;
       stream->Seek(static_cast<LONG>(distance.LowPart), origin);

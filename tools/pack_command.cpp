@@ -1,6 +1,7 @@
 #include "tools/pack_command.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -41,10 +42,11 @@ const std::map<std::string, std::string> kCommandHelp = {
     {"extract",
      "usage: pageturn-pack extract BOOK.exe -o DIR [NAME...]\n"
      "Writes the named entries (all when none are named) under DIR with their relative paths.\n"
-     "Names that would leave DIR are refused.\n"},
+     "Names that would leave DIR, and Windows device names (CON, NUL, COM1...) or names ending in\n"
+     "a dot or a blank, are refused.\n"},
     {"verify",
      "usage: pageturn-pack verify BOOK.exe\n"
-     "Checks the trailer, the entry sizes, the digest and the index. Exit 0 when sound.\n"},
+     "Checks the trailer, the entry sizes, the digest and the index. Exit 0 when ok.\n"},
     {"info",
      "usage: pageturn-pack info BOOK.exe\n"
      "Entry count, digest flag, section size and data start of the book's bundle.\n"},
@@ -268,7 +270,7 @@ int Verify(const std::vector<std::string>& args, std::ostream& out) {
   // Reading every entry proves that each one lies inside the file.
   TCountingStream sink;
   for (std::int32_t n = 0; n < book.reader.EntryCount(); ++n) book.reader.ReadEntry(n, sink);
-  out << "sound: " << book.reader.EntryCount() << " entries, " << sink.written << " bytes, "
+  out << "ok: " << book.reader.EntryCount() << " entries, " << sink.written << " bytes, "
       << (book.reader.DigestFlag() != 0 ? "digest verified" : "no digest");
   const std::size_t unnamed = static_cast<std::size_t>(book.reader.EntryCount() - 1) - named.size();
   if (unnamed > 0) out << ", " << unnamed << " entries not in the index";
@@ -289,6 +291,22 @@ int Info(const std::vector<std::string>& args, std::ostream& out) {
 
 }  // namespace
 
+namespace {
+
+// Windows opens a device for these names whatever the folder and the extension ("nul.txt"),
+// and silently drops a final dot or blank, so such a part never names the file it seems to.
+bool IsWindowsDeviceOrTrimmedName(const std::string& part) {
+  if (!part.empty() && (part.back() == '.' || part.back() == ' ')) return part != ".";
+  std::string stem = part.substr(0, part.find('.'));
+  while (!stem.empty() && stem.back() == ' ') stem.pop_back();  // "nul .txt" is NUL too
+  for (char& c : stem) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL") return true;
+  return stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) &&
+         stem[3] >= '1' && stem[3] <= '9';
+}
+
+}  // namespace
+
 bool IsSafeEntryPath(const std::string& name) {
   if (name.empty() || name[0] == '/' || name[0] == '\\') return false;
   if (name.find(':') != std::string::npos) return false;  // drive letters and stream names
@@ -296,7 +314,7 @@ bool IsSafeEntryPath(const std::string& name) {
   for (;;) {
     const std::size_t stop = name.find_first_of("/\\", start);
     const std::string part = name.substr(start, stop == std::string::npos ? stop : stop - start);
-    if (part == "..") return false;
+    if (part == ".." || IsWindowsDeviceOrTrimmedName(part)) return false;
     if (stop == std::string::npos) return true;
     start = stop + 1;
   }

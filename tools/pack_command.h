@@ -16,7 +16,8 @@ int RunPackCommand(const std::vector<std::string>& args, std::ostream& out, std:
                    bool interactive);
 
 // Whether an entry name may be written under an output folder: no absolute paths, drive
-// letters or ".." components.
+// letters or ".." components, and no part that Windows would take for a device (CON, PRN, AUX,
+// NUL, COM1-9, LPT1-9, with any extension, any case) or that ends in a dot or a blank.
 bool IsSafeEntryPath(const std::string& name);
 
 }  // namespace pageturn

@@ -121,6 +121,7 @@ int main() {
   if (servedBytes != plainBytes)
     std::printf("warning: served %lld bytes, read %lld\n", static_cast<long long>(servedBytes),
                 static_cast<long long>(plainBytes));
+  ClearBundleCache();  // lets go of the file
   std::filesystem::remove(book);
   std::printf("per served file: by name %.1f us, plain read %.1f us, ratio %.2f\n", served / files,
               plain / files, served / plain);

@@ -10,7 +10,12 @@
 #include <vector>
 
 #include "bundle/bundle_cache.h"
+#include "bundle/exe_ext_reader.h"
 #include "bundle_fixture.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace pageturn {
 namespace {
@@ -31,8 +36,27 @@ class BundleLookup : public testing::TempFolder, public ::testing::WithParamInte
     SetBundleCacheEnabled(true);
     TempFolder::TearDown();
   }
+  // On Windows the cache holds a file it read open against writers: while it does, nobody can
+  // change the file under it, and emptying the cache lets go of it. Natively nothing is refused
+  // and the cache stays: each lookup compares the file's identity instead.
+  void LetGoOfTheFile(const std::string& path) {
+#ifdef _WIN32
+    if (GetParam()) {
+      const HANDLE writer = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ |
+                                          FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, 0, nullptr);
+      EXPECT_EQ(writer, INVALID_HANDLE_VALUE) << "a writer got in under the cache";
+      if (writer != INVALID_HANDLE_VALUE) ::CloseHandle(writer);
+    }
+    ClearBundleCache();
+#else
+    (void)path;
+#endif
+  }
 };
 class BundleLookupThreads : public testing::TempFolder {};
+
+
 
 INSTANTIATE_TEST_SUITE_P(, BundleLookup, ::testing::Values(true, false),
                          [](const auto& info) { return info.param ? "Cached" : "Uncached"; });
@@ -136,6 +160,7 @@ TEST_P(BundleLookup, BooksThatCannotBeReadHaveNoEntries) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
+    LetGoOfTheFile(PathOf("bad.exe"));
     WriteFileBytes(PathOf("bad.exe"), c.bytes);
     EXPECT_EQ(BundleEntryIndex("book.swf", PathOf("bad.exe")), 0);
     EXPECT_EQ(Loaded("book.swf", PathOf("bad.exe")), "<none>");
@@ -154,29 +179,52 @@ TEST_P(BundleLookup, EveryCallSeesTheFileAsItIsNow) {
 
   // Same size, other bytes: told apart by the last-write time.
   const auto written = fs::last_write_time(book);
+  LetGoOfTheFile(book);
   MakeBook("book.exe", {"book.swf=1\r\n", "again"}, 1);
   fs::last_write_time(book, written + std::chrono::seconds(2));
   EXPECT_EQ(Loaded("book.swf", book), "again");
 
+  // Same size, other bytes, and the last-write time set back to what it was: the change time
+  // tells them apart. A damaged version of the same size is refused by its digest.
+  std::string damagedSameSize = kImage + SectionBytes({"book.swf=1\r\n", "again"}, 1);
+  damagedSameSize[kImage.size() + 13] ^= 1;
+  LetGoOfTheFile(book);
+  WriteFileBytes(book, damagedSameSize);
+  fs::last_write_time(book, written + std::chrono::seconds(2));
+  EXPECT_EQ(BundleEntryIndex("book.swf", book), 0);
+  LetGoOfTheFile(book);
+  MakeBook("book.exe", {"book.swf=1\r\n", "taken"}, 1);
+  fs::last_write_time(book, written + std::chrono::seconds(2));
+  EXPECT_EQ(Loaded("book.swf", book), "taken");
+  LetGoOfTheFile(book);
+  MakeBook("book.exe", {"book.swf=1\r\n", "first"}, 1);
+  fs::last_write_time(book, written);
+  EXPECT_EQ(Loaded("book.swf", book), "first");
+
   // Another size.
+  LetGoOfTheFile(book);
   MakeBook("book.exe", {"book.swf=1\r\nmore.txt=2\r\n", "third", "more"}, 1);
   EXPECT_EQ(Loaded("more.txt", book), "more");
 
   // A damaged version is refused, and the mended one after it served again.
   std::string damaged = kImage + SectionBytes({"book.swf=1\r\n", "fourth"}, 1);
   damaged[kImage.size() + 13] ^= 1;
+  LetGoOfTheFile(book);
   WriteFileBytes(book, damaged);
   fs::last_write_time(book, written + std::chrono::seconds(4));
   EXPECT_EQ(BundleEntryIndex("book.swf", book), 0);
+  LetGoOfTheFile(book);
   MakeBook("book.exe", {"book.swf=1\r\n", "fourth"}, 1);
   fs::last_write_time(book, written + std::chrono::seconds(6));
   EXPECT_EQ(Loaded("book.swf", book), "fourth");
 
   // Replaced by another file (a pack renames its result into place).
   const std::string other = MakeBook("other.exe", {"book.swf=1\r\n", "fifth"}, 0);
+  LetGoOfTheFile(book);
   fs::rename(other, book);
   EXPECT_EQ(Loaded("book.swf", book), "fifth");
 
+  LetGoOfTheFile(book);
   fs::remove(book);
   EXPECT_EQ(BundleEntryIndex("book.swf", book), 0);
 }
@@ -209,6 +257,64 @@ TEST_F(BundleLookupThreads, ServeTheSameBookConcurrently) {
   clearer.join();
   EXPECT_EQ(wrong, 0);
 }
+
+#ifdef _WIN32
+// A file locked by someone else (no sharing) reads as no bundle once the reader's five seconds
+// of retrying are up, whatever the cache held, and without an error; that answer is not kept:
+// the entries come back as soon as the file is let go, also when that happens within the retry.
+TEST_F(BundleLookupThreads, FileLockedPastTheRetryReadsAsNoBundleAndIsNotCached) {
+  using Clock = std::chrono::steady_clock;
+  const std::string book = MakeBook("book.exe", kEntries, 1);
+  auto lockFile = [&] {
+    return ::CreateFileA(book.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  };
+  // Nobody can lock a file that the cache holds; once it lets go, somebody can.
+  ASSERT_EQ(Loaded("book.swf", book), "<swf>");
+  EXPECT_EQ(lockFile(), INVALID_HANDLE_VALUE);
+  ClearBundleCache();
+  HANDLE lock = lockFile();
+  ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+
+  // The four ways in, at once, each timed.
+  std::int32_t entries = -1, index = -1;
+  std::string loaded, extracted = "<not run>";
+  double seconds[4] = {};
+  auto timed = [&](int k, auto body) {
+    return std::thread([&seconds, k, body] {
+      const auto start = Clock::now();
+      body();
+      seconds[k] = std::chrono::duration<double>(Clock::now() - start).count();
+    });
+  };
+  std::thread threads[] = {
+      timed(0, [&] { entries = TExeExtReader(book).EntryCount(); }),
+      timed(1, [&] { index = BundleEntryIndex("book.swf", book); }),
+      timed(2, [&] { loaded = Loaded("book.swf", book); }),
+      timed(3, [&] { extracted = Extracted("book.swf", book); }),
+  };
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(entries, 0);
+  EXPECT_EQ(index, 0);
+  EXPECT_EQ(loaded, "<none>");
+  EXPECT_EQ(extracted, "");
+  for (double s : seconds) {
+    EXPECT_GE(s, 4.8) << "gave up before the retry time";
+    EXPECT_LT(s, 60.0);
+  }
+  ::CloseHandle(lock);
+  EXPECT_EQ(BundleEntryIndex("book.swf", book), 1);
+
+  ClearBundleCache();
+  lock = lockFile();
+  ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+  std::thread release([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ::CloseHandle(lock);
+  });
+  EXPECT_EQ(Loaded("book.swf", book), "<swf>");
+  release.join();
+}
+#endif
 
 }  // namespace
 }  // namespace pageturn

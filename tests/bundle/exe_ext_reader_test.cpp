@@ -105,11 +105,16 @@ TEST_F(ExeExtReader, EntryCutOffSinceTheReaderWasMadeIsAReadError) {
   const std::string path = MakeBook("book.exe", kEntries);
   const TExeExtReader reader(path);
   WriteFileBytes(path, kImage + kEntries[0] + "al");
-  TMemoryStream memory;
-  memory.WriteBuffer("kept", 4);
-  EXPECT_THROW(reader.ReadEntry(1, memory), StreamReadError);
-  EXPECT_EQ(Bytes(memory), "kept");
-  EXPECT_EQ(memory.Position(), 4);
+  // Appended at the end, over the stream's own bytes, and past its end.
+  for (const std::int64_t position : {7, 2, 0, 9}) {
+    SCOPED_TRACE("at " + std::to_string(position));
+    TMemoryStream memory;
+    memory.WriteBuffer("0123456", 7);
+    memory.SetPosition(position);
+    EXPECT_THROW(reader.ReadEntry(1, memory), StreamReadError);
+    EXPECT_EQ(Bytes(memory), "0123456");
+    EXPECT_EQ(memory.Position(), position);
+  }
   TStringStream text;
   EXPECT_THROW(reader.ReadEntry(1, text), StreamReadError);
   EXPECT_EQ(reader.ReadEntryText(0), kEntries[0]);

@@ -3,12 +3,17 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "content/maps.h"
 #include "content/my_moniker.h"
+#include "content/urlmon_bindings.h"
 #include "content_test_support.h"
 #include "core/error.h"
 #include "core/text.h"
@@ -156,6 +161,45 @@ TEST_F(ManagerFixture, BytesOfAnUnhandledExEventAndOfThePlainEventAreBothServed)
                                             "OnStopBinding 0x00000000"));
 }
 
+// The Ex handler wrote but did not say handled, the plain one wrote nothing: what was written is
+// the content.
+TEST_F(ManagerFixture, BytesOfAnUnhandledExEventAloneAreServed) {
+  ContentManager->RegisterControl(1, control.Get());
+  control->onLoadEx = [](const std::wstring&, TStream* stream, bool&) { stream->WriteBuffer("ex", 2); };
+  control->onLoad = [](const std::wstring&, TStream*) {};
+  auto runtime = TRecordingCallback::Create(false);
+  EXPECT_EQ(Bind(ForwardSlashURL(1, L"a.swf"), runtime.Get()), MK_S_ASYNCHRONOUS);
+  EXPECT_EQ(runtime->Data(), "ex");
+  EXPECT_EQ(runtime->StopCount(), 1);
+  EXPECT_THAT(control->Calls(), ElementsAre("LoadEx a.swf", "Load a.swf"));
+}
+
+// A real moniker that goes asynchronous (MK_S_ASYNCHRONOUS) serves a virtual name's fallback,
+// but an URL without a virtual name counts as served only when its real bind says S_OK. An HTTP
+// bind to a closed local port goes asynchronous, then stops with an error.
+TEST_F(ManagerFixture, OnlyTheVirtualFallbackTakesAnAsynchronousRealBind) {
+  const std::wstring base = L"http://127.0.0.1:1";
+  control->base = base;
+  ContentManager->RegisterControl(1, control.Get());
+  const struct {
+    const char* what;
+    std::wstring url;
+    HRESULT expected;
+  } cases[] = {
+      {"virtual name", ForwardSlashURL(1, L"a.txt"), MK_S_ASYNCHRONOUS},
+      {"no virtual name", base + L"/a.txt", MK_E_NOSTORAGE},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto runtime = TRecordingCallback::Create(false);
+    runtime->asynchronous = true;
+    EXPECT_EQ(Bind(c.url, runtime.Get()), c.expected);
+    // The real bind goes on either way; it ends before the next case.
+    EXPECT_TRUE(testing_support::PumpUntil([&] { return runtime->StopCount() == 1; }, 20000));
+    EXPECT_EQ(runtime->Data(), "");
+  }
+}
+
 TEST_F(ManagerFixture, AnEmptyPlainEventFallsBackToTheBaseAsARealURL) {
   WriteFile(directory / "files" / "page.txt", "from disk");
   ContentManager->RegisterControl(2, control.Get());
@@ -216,6 +260,63 @@ TEST_F(ManagerFixture, URLsWithoutAVirtualNameGoToTheGlobalHandlerThenToARealMon
   EXPECT_EQ(real->Data(), "real bytes");
 }
 
+// The layer's own URL monikers and callback registrations go through the functions that the
+// control unit binds by name: recorded here on their way to the system's, and refused unbound.
+std::vector<std::string> urlmonCalls;
+TCreateURLMonikerProc systemCreate;
+TRegisterBindStatusCallbackProc systemRegister;
+HRESULT WINAPI RecordedCreateURLMoniker(IMoniker* context, LPCWSTR url, IMoniker** result) {
+  urlmonCalls.push_back("CreateURLMoniker " + Narrow(url) + (context ? " with context" : ""));
+  return systemCreate(context, url, result);
+}
+HRESULT WINAPI RecordedRegisterBindStatusCallback(IBindCtx* context, IBindStatusCallback* callback,
+                                                  IBindStatusCallback** previous, DWORD reserved) {
+  urlmonCalls.push_back("RegisterBindStatusCallback");
+  return systemRegister(context, callback, previous, reserved);
+}
+
+TEST_F(ManagerFixture, URLMonikersAndCallbacksGoThroughTheBoundUrlmonFunctions) {
+  WriteFile(directory / "real.txt", "real bytes");
+  const std::wstring url = BaseURL() + L"/real.txt";
+  systemCreate = std::exchange(SystemCreateURLMoniker, &RecordedCreateURLMoniker);
+  systemRegister = std::exchange(SystemRegisterBindStatusCallback, &RecordedRegisterBindStatusCallback);
+  urlmonCalls.clear();
+  auto real = TRecordingCallback::Create(false);
+  EXPECT_EQ(Bind(url, real.Get()), MK_S_ASYNCHRONOUS);
+  EXPECT_EQ(real->Data(), "real bytes");
+  const std::string create = "CreateURLMoniker " + Narrow(url);
+  EXPECT_THAT(urlmonCalls, ElementsAre(create,                          // the moniker's own
+                                       "RegisterBindStatusCallback",    // its callback, at the bind
+                                       create));                        // the fallback moniker
+
+  // A moniker made with a context keeps it for itself; the fallback is made without one.
+  ComPtr<IMoniker> context;
+  ASSERT_EQ(systemCreate(nullptr, BaseURL().c_str(), &context), S_OK);
+  urlmonCalls.clear();
+  ComPtr<IMoniker> moniker;
+  ASSERT_EQ(CreateContentMoniker(context.Get(), L"real.txt", &moniker), S_OK);
+  ComPtr<IBindCtx> bindContext;
+  ASSERT_EQ(::CreateBindCtx(0, &bindContext), S_OK);
+  auto relative = TRecordingCallback::Create(false);
+  ComPtr<IBindStatusCallback> previous;
+  ASSERT_EQ(::RegisterBindStatusCallback(bindContext.Get(), relative.Get(), &previous, 0), S_OK);
+  ComPtr<IStream> stream;
+  moniker->BindToStorage(bindContext.Get(), nullptr, IID_IStream,
+                         reinterpret_cast<void**>(stream.GetAddressOf()));
+  ASSERT_FALSE(urlmonCalls.empty());
+  EXPECT_EQ(urlmonCalls.front(), "CreateURLMoniker real.txt with context");
+  for (std::size_t i = 1; i < urlmonCalls.size(); ++i)
+    EXPECT_EQ(urlmonCalls[i].find("with context"), std::string::npos) << urlmonCalls[i];
+
+  SystemCreateURLMoniker = nullptr;
+  SystemRegisterBindStatusCallback = nullptr;
+  auto unbound = TRecordingCallback::Create(false);
+  EXPECT_EQ(Bind(url, unbound.Get()), MK_E_NOSTORAGE) << "no real moniker without the binding";
+  EXPECT_EQ(unbound->Data(), "");
+  SystemCreateURLMoniker = systemCreate;
+  SystemRegisterBindStatusCallback = systemRegister;
+}
+
 TEST_F(ManagerFixture, AVirtualNameOfAnUnknownControlFails) {
   auto runtime = TRecordingCallback::Create(false);
   EXPECT_EQ(Bind(ForwardSlashURL(99, L"a.swf"), runtime.Get()), E_FAIL);
@@ -270,7 +371,7 @@ TEST_F(ManagerFixture, AVirtualFileOpensAsAFakeHandleOverTheControlsStream) {
   const HANDLE handle = Open(L"Z:\\FromMemory\\" + Marker + L"\\3\\/files/book.bin");
   ASSERT_NE(handle, INVALID_HANDLE_VALUE);
   EXPECT_THAT(control->Calls(), ElementsAre("LoadAsync /files/book.bin"));  // name as parsed
-  TStream* stream = ContentManager->FindFakeHandleStream(handle);
+  TStream* stream = ContentManager->FindFakeHandleStream(handle).get();
   ASSERT_EQ(stream, given);
   char buffer[16];
   EXPECT_EQ(stream->Read(buffer, sizeof buffer), 10u);  // from the first byte
@@ -283,6 +384,61 @@ TEST_F(ManagerFixture, AVirtualFileOpensAsAFakeHandleOverTheControlsStream) {
   EXPECT_FALSE(ContentManager->ReleaseFakeHandle(handle));  // a second close is not ours
   DWORD flags;
   EXPECT_FALSE(::GetHandleInformation(handle, &flags));  // the event was closed
+}
+
+// A fake handle's stream that notes, when it is freed, whether its handle was closed by then.
+// (Looked at later, a closed handle's value may already name a new object.)
+struct TWatchedStream : TMemoryStream {
+  TWatchedStream(HANDLE h, std::vector<std::string>& l) : handle(h), log(l) {}
+  ~TWatchedStream() override {
+    DWORD flags;
+    log.push_back(::GetHandleInformation(handle, &flags) ? "freed, handle open" : "freed, handle closed");
+  }
+  HANDLE handle;
+  std::vector<std::string>& log;
+};
+
+// Closing a fake handle: the unload event first, under the manager's lock (another thread cannot
+// look up handles meanwhile), with the handle still open and the stream still there; then the
+// handle is closed, then the stream freed.
+TEST_F(ManagerFixture, AFakeHandleClosesInTheOrderUnloadCloseFree) {
+  std::vector<std::string> seen;
+  const HANDLE handle = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  ContentManager->RegisterFakeHandle(handle, std::make_unique<TWatchedStream>(handle, seen),
+                                     control.Get());
+  std::thread other;
+  std::atomic<bool> looked{false};
+  control->onUnloadAsync = [&](TStream*) {
+    DWORD flags;
+    seen.push_back(::GetHandleInformation(handle, &flags) ? "unload, handle open" : "unload, handle closed");
+    other = std::thread([&] {
+      ContentManager->FindFakeHandleStream(handle);
+      looked = true;
+    });
+    ::Sleep(200);
+    seen.push_back(looked ? "lock free" : "lock held");
+  };
+  EXPECT_TRUE(ContentManager->ReleaseFakeHandle(handle));
+  other.join();
+  EXPECT_TRUE(looked);
+  EXPECT_THAT(seen, ElementsAre("unload, handle open", "lock held", "freed, handle closed"));
+}
+
+// The manager going away closes the fake handles still open, each with its unload event.
+TEST_F(ManagerFixture, DestroyingTheManagerUnloadsTheHandlesStillOpen) {
+  std::vector<std::string> seen;
+  control->onUnloadAsync = [&](TStream* stream) {
+    seen.push_back(std::string("unload ") + (static_cast<TMemoryStream*>(stream)->Size() == 1 ? "first" : "second"));
+  };
+  for (const int size : {1, 2}) {
+    const HANDLE handle = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    auto stream = std::make_unique<TWatchedStream>(handle, seen);
+    stream->SetSize(size);
+    ContentManager->RegisterFakeHandle(handle, std::move(stream), control.Get());
+  }
+  delete std::exchange(ContentManager, nullptr);
+  EXPECT_THAT(seen, ElementsAre("unload first", "freed, handle closed", "unload second",
+                                "freed, handle closed"));
 }
 
 TEST_F(ManagerFixture, TheNarrowOpenIsTheWideOne) {

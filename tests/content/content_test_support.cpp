@@ -6,6 +6,7 @@
 #include "content/content_manager.h"
 #include "content/my_moniker.h"
 #include "content/synchronized_stream.h"
+#include "content/urlmon_bindings.h"
 #include "core/text.h"
 
 namespace pageturn::testing_support {
@@ -15,6 +16,14 @@ namespace {
 }  // namespace
 
 std::string Narrow(const std::wstring& text) { return WideToUtf8(text); }
+
+void BindUrlmon() {
+  const HMODULE urlmon = ::LoadLibraryA("urlmon.dll");
+  SystemCreateURLMoniker = reinterpret_cast<TCreateURLMonikerProc>(
+      reinterpret_cast<void*>(::GetProcAddress(urlmon, "CreateURLMoniker")));
+  SystemRegisterBindStatusCallback = reinterpret_cast<TRegisterBindStatusCallbackProc>(
+      reinterpret_cast<void*>(::GetProcAddress(urlmon, "RegisterBindStatusCallback")));
+}
 
 // ---- TRecordingCallback ----
 
@@ -60,8 +69,8 @@ HRESULT TRecordingCallback::OnStopBinding(HRESULT result, LPCWSTR error) {
 }
 
 HRESULT TRecordingCallback::GetBindInfo(DWORD* flags, BINDINFO* info) {
-  // A synchronous bind, so that real monikers finish within BindToStorage.
-  *flags = BINDF_GETNEWESTVERSION | BINDF_NOWRITECACHE;
+  // A synchronous bind, so that real monikers finish within BindToStorage, unless asked.
+  *flags = BINDF_GETNEWESTVERSION | BINDF_NOWRITECACHE | (asynchronous ? BINDF_ASYNCHRONOUS : 0);
   const ULONG size = info->cbSize;
   ZeroMemory(info, size);
   info->cbSize = size;

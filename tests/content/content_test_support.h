@@ -63,6 +63,7 @@ class TRecordingCallback final : public IBindStatusCallback,
   std::vector<DWORD> DataThreads();
   DWORD StopThread();
   HRESULT dataResult = S_OK;  // what OnDataAvailable answers
+  bool asynchronous = false;  // asks real monikers for an asynchronous bind
 
  private:
   explicit TRecordingCallback(bool withHttpNegotiate) : negotiate_(withHttpNegotiate) {}
@@ -140,9 +141,15 @@ void ExpectNoLiveContentObjects();
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);
 
 // COM on the test's main thread, once for the whole binary.
+// Binds urlmon by name, as the control unit's start-up does (the content tests start none).
+void BindUrlmon();
+
 class ComEnvironment : public ::testing::Environment {
  public:
-  void SetUp() override { ASSERT_TRUE(SUCCEEDED(::OleInitialize(nullptr))); }
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(::OleInitialize(nullptr)));
+    BindUrlmon();
+  }
   void TearDown() override { ::OleUninitialize(); }
 };
 

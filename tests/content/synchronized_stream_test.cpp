@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "content/content_manager.h"
 #include "content/content_provider.h"
 #include "content_test_support.h"
 #include "core/error.h"
@@ -149,6 +150,39 @@ TEST(CallOnGUIThread, WithoutAGUIThreadTheStepRunsAtOnce) {
   DWORD ran = 0;
   CallOnGUIThread([&] { ran = ::GetCurrentThreadId(); });
   EXPECT_EQ(ran, ::GetCurrentThreadId());
+}
+
+// The content manager ends (its GUI thread object with it) while a worker keeps marshalling:
+// every step runs (on the GUI thread while it serves, at once after) or is refused with an
+// error, and no caller is left holding the object that went.
+TEST(CallOnGUIThread, EndingTheContentManagerWhileAWorkerMarshalsIsSafe) {
+  for (int round = 0; round < 50; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    auto* manager = new TContentManager;
+    std::atomic<bool> stop{false};
+    std::atomic<int> onGUI{0}, steps{0};
+    const DWORD guiThread = ::GetCurrentThreadId();
+    std::thread worker([&] {
+      while (!stop) {
+        try {
+          CallOnGUIThread([&] {
+            ++steps;
+            if (::GetCurrentThreadId() == guiThread) ++onGUI;
+          });
+        } catch (const Error&) {
+          // refused: the GUI thread stopped serving while this step waited to be queued
+        }
+      }
+    });
+    EXPECT_TRUE(testing_support::PumpUntil([&] { return onGUI > 0; }));
+    delete manager;  // with the worker still calling
+    EXPECT_EQ(TGUIThread::Current(), nullptr);
+    const int after = steps;
+    EXPECT_TRUE(testing_support::PumpUntil([&] { return steps > after + 10; }))
+        << "steps run at once once there is no GUI thread";
+    stop = true;
+    worker.join();
+  }
 }
 
 constexpr wchar_t ModalTitle[] = L"content modal loop";

@@ -78,6 +78,32 @@ TEST_F(Providers, LoadRuntimeFromStreamReplacesTheProvider) {
   EXPECT_EQ(CodeProvider->Loader, nullptr);
 }
 
+// The old runtime detaches while its provider is still the current one, so the lookups it makes
+// in its DLL_PROCESS_DETACH still get the replacements: when a new runtime replaces it, and when
+// the control unit shuts down.
+TEST_F(Providers, ARuntimeDetachingStillGetsTheReplacements) {
+  TFlashOCXLoader table;
+  void* const replaced = table.GetImportReplacement("kernel32.dll", "VirtualAlloc");
+  ASSERT_NE(replaced, nullptr);
+  const struct {
+    const char* how;
+    void (*freeIt)();
+  } cases[] = {
+      {"replaced by another runtime", [] { LoadRuntimeFromStream(nullptr); }},
+      {"freed at shut-down", [] { FlashControlUnitShutdown(); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.how);
+    dep_.Reset();
+    auto image = ReadFixture("fixture_main.dll");
+    LoadRuntimeFromStream(image.get());
+    ASSERT_NE(CodeProvider->GetClassObjectProc, nullptr);
+    c.freeIt();
+    EXPECT_THAT(dep_.Reasons(), ElementsAre(1, 2, 0));
+    EXPECT_EQ(dep_.DetachLookup(), replaced) << "the system's own VirtualAlloc, or nothing";
+  }
+}
+
 // Sets the registered runtime's path for one test and puts back what was there.
 class TRegisteredRuntime {
  public:

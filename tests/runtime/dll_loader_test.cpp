@@ -280,19 +280,29 @@ TEST(DLLLoader, EveryTruncationFailsCleanly) {
   // end of its data, which every shorter file misses.
   const std::uint32_t lastHeader = image.builder.SectionHeaderOffsets.back();
   const std::uint32_t needed = Get32(image.file, lastHeader + 20) + Get32(image.file, lastHeader + 8);
-  for (std::size_t length = 0; length < needed; ++length) {
-    const Bytes cut(image.file.begin(), image.file.begin() + length);
-    TFakeModuleSystem system;
-    {
-      TDLLLoader loader(system);
-      try {
-        loader.LoadFromBytes(cut.data(), cut.size());
-        ADD_FAILURE() << "loaded a file cut at " << length;
-      } catch (const TImageFormatError&) {
+  // From bytes in place, and from a stream that is read piece by piece into the image.
+  for (const bool fromStream : {false, true}) {
+    for (std::size_t length = 0; length < needed; ++length) {
+      const Bytes cut(image.file.begin(), image.file.begin() + length);
+      TFakeModuleSystem system;
+      {
+        TDLLLoader loader(system);
+        try {
+          if (fromStream) {
+            TStringStream stream(std::string(cut.begin(), cut.end()));
+            loader.LoadFromStream(stream);
+          } else {
+            loader.LoadFromBytes(cut.data(), cut.size());
+          }
+          ADD_FAILURE() << "loaded a file cut at " << length << (fromStream ? " from a stream" : "");
+        } catch (const TImageFormatError&) {
+        } catch (const StreamReadError&) {
+          ADD_FAILURE() << "read past the end of the stream cut at " << length;
+        }
       }
+      ASSERT_EQ(system.OutstandingBlocks, 0) << length;
+      ASSERT_EQ(system.OutstandingModules, 0) << length;
     }
-    ASSERT_EQ(system.OutstandingBlocks, 0) << length;
-    ASSERT_EQ(system.OutstandingModules, 0) << length;
   }
 }
 

@@ -8,8 +8,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <set>
+#include <thread>
 
+#include "content/content_manager.h"
 #include "runtime/code_provider.h"
 #include "runtime/content_seam.h"
 #include "runtime/interception.h"
@@ -68,8 +71,10 @@ class FakeFiles : public ::testing::Test {
     stream = &memory_;
     released = false;
     opened.clear();
-    ContentOperations.FindFakeHandleStream = [](HANDLE h) -> TStream* {
-      return h == fake && !released ? stream : nullptr;
+    ContentOperations.FindFakeHandleStream = [](HANDLE h) -> std::shared_ptr<TStream> {
+      // Not owned: the fixture's stream.
+      return h == fake && !released ? std::shared_ptr<TStream>(std::shared_ptr<TStream>(), stream)
+                                    : nullptr;
     };
     ContentOperations.ReleaseFakeHandle = [](HANDLE h) {
       if (h != fake || released) return false;
@@ -379,6 +384,91 @@ TEST_F(MappedWindows, MenusFallBackThroughTheLanguages) {
 TEST_F(MappedWindows, TheVersionResourcePacksWithSpilling) {
   EXPECT_EQ(ReadRuntimeVersion(Module()), 0x0B00022Cu);  // 11.0.1.300
   EXPECT_EQ(ReadRuntimeVersion(nullptr), 0u);
+}
+
+// The content manager's fake handles under the real replacements: a handle closed on one thread
+// while another reads it stays whole until the read is over, then goes as any close does.
+class FakeHandleLifetime : public ::testing::Test {
+ protected:
+  void SetUp() override { StartContentLayer(); }
+  void TearDown() override { StopContentLayer(); }
+
+  // Blocks in Read until let go, noting whether it was freed meanwhile.
+  class TBlockingStream : public TMemoryStream {
+   public:
+    static inline std::atomic<bool> freed{false}, freedDuringRead{false}, closedWhenFreed{false};
+    static inline HANDLE inRead = nullptr, proceed = nullptr, fake = nullptr;
+    ~TBlockingStream() override {
+      DWORD flags;
+      closedWhenFreed = !::GetHandleInformation(fake, &flags);
+      freed = true;
+    }
+    std::size_t Read(void* buffer, std::size_t count) override {
+      ::SetEvent(inRead);
+      ::WaitForSingleObject(proceed, 20000);
+      freedDuringRead = freed.load();
+      return freed ? 0 : TMemoryStream::Read(buffer, count);
+    }
+  };
+};
+
+TEST_F(FakeHandleLifetime, ACloseDuringAReadFreesTheStreamWhenTheReadEnds) {
+  TBlockingStream::inRead = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  TBlockingStream::proceed = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  auto content = std::make_unique<TBlockingStream>();
+  content->WriteBuffer("served", 6);
+  content->SetPosition(0);
+  const HANDLE fake = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  TBlockingStream::fake = fake;
+  ContentManager->RegisterFakeHandle(fake, std::move(content), nullptr);
+
+  char text[8] = {};
+  DWORD n = 0;
+  BOOL readResult = FALSE;
+  std::thread reader([&] { readResult = REPLACED(ReadFile)(fake, text, 8, &n, nullptr); });
+  ASSERT_EQ(::WaitForSingleObject(TBlockingStream::inRead, 20000), WAIT_OBJECT_0);
+  EXPECT_EQ(REPLACED(CloseHandle)(fake), FakeTrue);
+  EXPECT_FALSE(TBlockingStream::freed) << "freed under the read";
+  EXPECT_EQ(ContentManager->FindFakeHandleStream(fake), nullptr) << "closed for everyone else";
+  ::SetEvent(TBlockingStream::proceed);
+  reader.join();
+  EXPECT_FALSE(TBlockingStream::freedDuringRead);
+  EXPECT_EQ(readResult, FakeTrue);
+  EXPECT_EQ(std::string(text, n), "served");
+  EXPECT_TRUE(TBlockingStream::freed) << "freed once the read was over";
+  EXPECT_TRUE(TBlockingStream::closedWhenFreed) << "after its handle was closed";
+  ::CloseHandle(TBlockingStream::inRead);
+  ::CloseHandle(TBlockingStream::proceed);
+}
+
+TEST_F(FakeHandleLifetime, ReadsSizesAndSeeksRaceACloseOfTheSameHandle) {
+  auto readFile = REPLACED(ReadFile);
+  auto getFileSize = REPLACED(GetFileSize);
+  auto setFilePointer = REPLACED(SetFilePointer);
+  auto closeHandle = REPLACED(CloseHandle);
+  for (int round = 0; round < 200; ++round) {
+    auto content = std::make_unique<TMemoryStream>();
+    content->SetSize(64 * 1024);
+    const HANDLE fake = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    ContentManager->RegisterFakeHandle(fake, std::move(content), nullptr);
+    std::atomic<bool> started{false}, closed{false};
+    std::thread user([&] {
+      std::vector<char> buffer(4096);
+      // Once closed, the handle is no fake one any more and its value may soon name another
+      // object: the calls stop as soon as the close is over.
+      for (int i = 0; i < 64 && !closed; ++i) {
+        DWORD n = 0;
+        started = true;
+        readFile(fake, buffer.data(), static_cast<DWORD>(buffer.size()), &n, nullptr);
+        getFileSize(fake, nullptr);
+        setFilePointer(fake, i, nullptr, FILE_BEGIN);
+      }
+    });
+    while (!started) std::this_thread::yield();
+    EXPECT_EQ(closeHandle(fake), FakeTrue);
+    closed = true;
+    user.join();
+  }
 }
 
 }  // namespace

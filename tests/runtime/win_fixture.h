@@ -45,6 +45,8 @@ class TDep {
     return r;
   }
   void Reset() const { Call<void (*)()>("DepReset")(); }
+  // What the fixture's GetProcAddress gave for VirtualAlloc while it detached (null: not yet).
+  void* DetachLookup() const { return Call<void* (*)()>("DepDetachLookup")(); }
   void SetEntryResult(BOOL result) const {
     *reinterpret_cast<int*>(::GetProcAddress(module_, "DepEntryResult")) = result;
   }

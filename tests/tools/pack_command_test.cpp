@@ -76,7 +76,9 @@ TEST_F(PackCommand, PackListExtractRoundTripsTheFolder) {
       ASSERT_TRUE(fs::exists(out + "/" + name)) << name;
       EXPECT_EQ(ReadFileBytes(out + "/" + name), bytes) << name;
     }
-    EXPECT_EQ(RunTool({"verify", PathOf(book)}).code, 0);
+    const TResult verify = RunTool({"verify", PathOf(book)});
+    EXPECT_EQ(verify.code, 0);
+    EXPECT_EQ(verify.out.rfind("ok: 6 entries", 0), 0u) << verify.out;
   }
   EXPECT_EQ(fs::file_size(PathOf("digest.exe")), fs::file_size(PathOf("plain.exe")) + 16);
 }
@@ -98,7 +100,10 @@ TEST_F(PackCommand, ExtractsOnlyTheNamedEntries) {
 TEST_F(PackCommand, ExtractRefusesNamesThatLeaveTheFolder) {
   for (const std::string name :
        {"../escape.txt", "a/../../escape.txt", "/etc/escape.txt", "\\escape.txt", "C:escape.txt",
-        "c:/escape.txt", "files\\..\\..\\escape.txt"}) {
+        "c:/escape.txt", "files\\..\\..\\escape.txt",
+       // Windows devices, any case, any extension, on every platform; names it would trim
+       "CON", "files/nul.txt", "Aux.tar.gz", "prn", "com1", "files/LPT9.swf", "nul .txt",
+       "files/trailing.", "trailing /x.txt", "files/blank ", "...", "..a/b.."}) {
     SCOPED_TRACE(name);
     EXPECT_FALSE(IsSafeEntryPath(name));
     const std::string book = MakeBook("evil.exe", {"ok.txt=1\r\n" + name + "=1\r\n", "x"});
@@ -108,7 +113,8 @@ TEST_F(PackCommand, ExtractRefusesNamesThatLeaveTheFolder) {
     EXPECT_FALSE(fs::exists(PathOf("out/ok.txt")));  // nothing at all is written
     EXPECT_FALSE(fs::exists(PathOf("escape.txt")));
   }
-  for (const std::string name : {"a.txt", "files/x/1.jpg", "..a/b..", "a/./b"}) {
+  for (const std::string name : {"a.txt", "files/x/1.jpg", "..a/b", "a/./b", "console.txt",
+                                 "com10", "com0.txt", "lpt.txt", "nul_x", "files/.hidden"}) {
     EXPECT_TRUE(IsSafeEntryPath(name)) << name;
   }
 }
@@ -230,7 +236,9 @@ TEST(PackCommandUsage, HelpAndBadUsage) {
     const TResult r = RunTool(c.args);
     SCOPED_TRACE(::testing::PrintToString(c.args));
     EXPECT_EQ(r.code, c.code);
-    EXPECT_NE((c.code == 0 ? r.out : r.err).find(c.text), std::string::npos) << r.out << r.err;
+    const std::string& shown = c.code == 0 ? r.out : r.err;
+    EXPECT_NE(shown.find(c.text), std::string::npos) << r.out << r.err;
+    EXPECT_EQ(shown.back(), '\n') << "ends its last line";
   }
 }
 

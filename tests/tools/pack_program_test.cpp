@@ -37,7 +37,7 @@ TEST_F(PackProgram, ExitCodesAndStreams) {
   EXPECT_EQ(Err(), "");
 
   EXPECT_EQ(Run("verify '" + PathOf("book.exe") + "'"), 0);
-  EXPECT_EQ(Out().rfind("sound: 2 entries", 0), 0u) << Out();
+  EXPECT_EQ(Out().rfind("ok: 2 entries", 0), 0u) << Out();
 
   EXPECT_EQ(Run("verify '" + PathOf("player.exe") + "'"), 1);
   EXPECT_EQ(Out(), "");
