@@ -13,40 +13,15 @@
 #include <vector>
 
 #include "com_support.h"
+#include "connection_point.h"
+#include "input.h"
+#include "player.h"
+#include "renderer.h"
 #include "shockwave_flash.h"
-#include "swf/timeline.h"
-#include "url_fetch.h"
 
 namespace standin {
 
 class Report;
-class FlashObject;
-
-// One connection point (events or property notifications). Its reference count is the
-// object's.
-class ConnectionPoint final : public IConnectionPoint {
- public:
-  ConnectionPoint(FlashObject& owner, const IID& iid) : owner_(owner), iid_(iid) {}
-
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
-  STDMETHODIMP GetConnectionInterface(IID* iid) override;
-  STDMETHODIMP GetConnectionPointContainer(IConnectionPointContainer** container) override;
-  STDMETHODIMP Advise(IUnknown* sink, DWORD* cookie) override;
-  STDMETHODIMP Unadvise(DWORD cookie) override;
-  STDMETHODIMP EnumConnections(IEnumConnections** connections) override;
-
-  // The sinks, as the connection's interface (IDispatch for events).
-  std::vector<ComPtr<IUnknown>> Sinks() const;
-  void Clear() { sinks_.clear(); }
-
- private:
-  FlashObject& owner_;
-  IID iid_;
-  std::map<DWORD, ComPtr<IUnknown>> sinks_;
-  DWORD nextCookie_ = 1;
-};
 
 class FlashObject final : public IOleObject,
                           public IOleControl,
@@ -55,7 +30,8 @@ class FlashObject final : public IOleObject,
                           public IConnectionPointContainer,
                           public IPerPropertyBrowsing,
                           public IProvideClassInfo2,
-                          public IShockwaveFlash {
+                          public IShockwaveFlash,
+                          private PlayerHost {
  public:
   FlashObject();
 
@@ -103,7 +79,7 @@ class FlashObject final : public IOleObject,
   STDMETHODIMP SetObjectRects(LPCRECT pos, LPCRECT clip) override;
   STDMETHODIMP ReactivateAndUndo() override { return E_NOTIMPL; }
   // IOleInPlaceActiveObject
-  STDMETHODIMP TranslateAccelerator(LPMSG) override { return S_FALSE; }
+  STDMETHODIMP TranslateAccelerator(LPMSG msg) override;
   STDMETHODIMP OnFrameWindowActivate(BOOL) override { return S_OK; }
   STDMETHODIMP OnDocWindowActivate(BOOL) override { return S_OK; }
   STDMETHODIMP ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) override { return S_OK; }
@@ -138,12 +114,12 @@ class FlashObject final : public IOleObject,
   STDMETHODIMP get_Quality(int* v) override { return GetInt(quality_, v); }
   STDMETHODIMP put_Quality(int v) override { return PutInt(quality_, v); }
   STDMETHODIMP get_ScaleMode(int* v) override { return GetInt(scaleMode_, v); }
-  STDMETHODIMP put_ScaleMode(int v) override { return PutInt(scaleMode_, v); }
+  STDMETHODIMP put_ScaleMode(int v) override;
   STDMETHODIMP get_AlignMode(int* v) override { return GetInt(alignMode_, v); }
-  STDMETHODIMP put_AlignMode(int v) override { return PutInt(alignMode_, v); }
+  STDMETHODIMP put_AlignMode(int v) override;
   STDMETHODIMP get_BackgroundColor(long* v) override;
   STDMETHODIMP put_BackgroundColor(long v) override;
-  STDMETHODIMP get_Loop(VARIANT_BOOL* v) override { return GetBool(loop_, v); }
+  STDMETHODIMP get_Loop(VARIANT_BOOL* v) override { return GetBool(player_.Loop(), v); }
   STDMETHODIMP put_Loop(VARIANT_BOOL v) override;
   STDMETHODIMP get_Movie(BSTR* v) override { return GetString(movie_, v); }
   STDMETHODIMP put_Movie(BSTR v) override;
@@ -167,13 +143,13 @@ class FlashObject final : public IOleObject,
   STDMETHODIMP get_WMode(BSTR* v) override { return GetString(wmode_, v); }
   STDMETHODIMP put_WMode(BSTR v) override { return PutString(wmode_, v); }
   STDMETHODIMP get_SAlign(BSTR* v) override { return GetString(salign_, v); }
-  STDMETHODIMP put_SAlign(BSTR v) override { return PutString(salign_, v); }
+  STDMETHODIMP put_SAlign(BSTR v) override;
   STDMETHODIMP get_Menu(VARIANT_BOOL* v) override { return GetBool(menu_, v); }
   STDMETHODIMP put_Menu(VARIANT_BOOL v) override { return PutBool(menu_, v); }
   STDMETHODIMP get_Base(BSTR* v) override { return GetString(base_, v); }
   STDMETHODIMP put_Base(BSTR v) override { return PutString(base_, v); }
   STDMETHODIMP get_Scale(BSTR* v) override { return GetString(scale_, v); }
-  STDMETHODIMP put_Scale(BSTR v) override { return PutString(scale_, v); }
+  STDMETHODIMP put_Scale(BSTR v) override;
   STDMETHODIMP get_DeviceFont(VARIANT_BOOL* v) override { return GetBool(deviceFont_, v); }
   STDMETHODIMP put_DeviceFont(VARIANT_BOOL v) override { return PutBool(deviceFont_, v); }
   STDMETHODIMP get_EmbedMovie(VARIANT_BOOL* v) override { return GetBool(embedMovie_, v); }
@@ -235,7 +211,7 @@ class FlashObject final : public IOleObject,
   // Fires one of the four events with the given arguments; returns the sinks called.
   int FireEvent(DISPID id, const std::wstring& text1, const std::wstring& text2, long number,
                 HRESULT* lastResult, std::wstring* returnValue);
-  std::wstring ResolveRequest(int level, const std::wstring& relative) const;
+  std::wstring ResolveRequest(int level, const std::wstring& relative) const override;
   void FillReport(Report& report) const;
 
   // Window procedure of both windows of the object (the in-place window and its hidden
@@ -243,10 +219,6 @@ class FlashObject final : public IOleObject,
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 
  private:
-  struct Level;
-  struct FetchJob;
-  class LevelHost;
-
   ~FlashObject();
   HRESULT GetInt(int v, int* out) const;
   HRESULT PutInt(int& field, int v);
@@ -258,27 +230,25 @@ class FlashObject final : public IOleObject,
   HRESULT InPlaceActivate(bool uiActivate, const RECT* pos);
   void LogSite(const wchar_t* call);
   void QueryAmbient();
-  void SetReadyState(long state);
-  void FireProgress(long percent);
-  void FireFsCommand(const std::string& command, const std::string& args);
-  std::string ExternalCall(const std::string& request);
 
-  void StartLoad(int level, const std::wstring& url);
-  void Unload(int level);
-  static DWORD WINAPI FetchThread(void* param);
-  void OnFetchProgress(FetchJob* job, size_t bytes);
-  void OnFetchDone(FetchJob* job);
-  void FinishFetch(const std::shared_ptr<FetchJob>& job);
-  // Movie actions call out to the container, which may dispatch messages meanwhile: levels
-  // are only replaced or removed when no actions are running (else it waits until they end).
-  class ActionScope;
-  void WhenNoActionsRun(std::function<void()> change);
-  void CancelFetches();
-  Level* FindLevel(int number) const;
-  Level* TargetLevel(BSTR target) const;
-  void OnFrameTimer();
-  void UpdateTimer();
+  // PlayerHost
+  void OnReadyState(long state) override;
+  void OnProgress(long percent) override;
+  void OnFsCommand(const std::string& command, const std::string& args) override;
+  std::string OnExternalCall(const std::string& request) override;
+  void OnNavigate(const std::wstring& url, const std::wstring& target) override;
+  void OnChanged() override;
+
+  // Goes to a frame of a level's timeline and repaints; E_FAIL when there is no such level.
+  HRESULT GotoLevelFrame(Player::Level* level, long frame);
   void Paint(HDC dc, const RECT& client);
+  StageSettings Stage() const;
+  ButtonHit ButtonUnder(POINT point);
+  void OnMouseDown(POINT point);
+  void OnMouseUp(POINT point);
+  // True when a button had the key.
+  bool OnKey(uint8_t key);
+  void UpdateCursor();
   void ShowContextMenu(int x, int y);
   COLORREF BackgroundRgb() const;
 
@@ -297,36 +267,25 @@ class FlashObject final : public IOleObject,
   ConnectionPoint propertyNotify_;
   SIZEL extent_{};
   int freezeCount_ = 0;
-  std::vector<std::wstring> siteCalls_;
-  std::vector<std::wstring> eventLog_;
-  std::vector<std::wstring> fetchLog_;
-  std::wstring lastError_;
+  BoundedLog siteCalls_;
+  BoundedLog eventLog_;
   bool ambientUserMode_ = true;
 
   long readyState_ = 4;
   std::wstring movie_, base_, wmode_ = L"Window", salign_, scale_ = L"ShowAll", quality2_ = L"High",
-                       swRemote_, flashVars_, allowScript_ = L"sameDomain", movieData_,
-                       profileAddress_, allowNetworking_ = L"all", allowFullScreen_ = L"false";
+                              swRemote_, flashVars_, allowScript_ = L"sameDomain", movieData_,
+                              profileAddress_, allowNetworking_ = L"all",
+                              allowFullScreen_ = L"false";
   int quality_ = 1, scaleMode_ = 0, alignMode_ = 0;
+  std::wstring stageScale_ = L"ShowAll", stageAlign_;  // what the stage follows
   long profilePort_ = 0;
   long backgroundOverride_ = -1;
-  bool loop_ = true, menu_ = true, deviceFont_ = false, embedMovie_ = false, seamless_ = true,
-       profile_ = false;
-  std::map<std::wstring, std::wstring> pendingVariables_;  // set before a movie is there
+  bool menu_ = true, deviceFont_ = false, embedMovie_ = false, seamless_ = true, profile_ = false;
   bool inFlashCall_ = false;
   std::wstring returnValue_;
-
-  std::map<int, std::unique_ptr<Level>> levels_;
-  std::map<int, unsigned> generation_;  // per level: the load that still counts
-  std::vector<std::shared_ptr<FetchJob>> jobs_;
-  // Fetches whose result is in but whose thread may still be winding down: the module must
-  // not go while they run.
-  std::vector<std::shared_ptr<FetchJob>> retired_;
-  UINT timerInterval_ = 0;
-  int actionDepth_ = 0;
-  std::vector<std::function<void()>> deferred_;
-  size_t receivedBytes_ = 0;
-  long loadingPercent_ = 0;  // of the level-0 movie on its way
+  ButtonHit pressed_;  // the button under the mouse since its press
+  // Last: its loads are stopped before the rest of the object goes.
+  Player player_{*this};
 };
 
 }  // namespace standin

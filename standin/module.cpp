@@ -29,7 +29,9 @@ class ClassFactory final : public SingleInterfaceObject<IClassFactory, IID_IClas
       if (!ppv) return E_POINTER;
       *ppv = nullptr;
       if (outer) return CLASS_E_NOAGGREGATION;
+#ifdef STANDIN_TEST_SURFACE
       if (testSurface_) return CreateTestSurface(nullptr, riid, ppv);
+#endif
       ComPtr<FlashObject> object = Adopt(new FlashObject());
       return object->QueryInterface(riid, ppv);
     });
@@ -98,7 +100,11 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid,
   return Guard([&]() -> HRESULT {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
+#ifdef STANDIN_TEST_SURFACE
     bool surface = clsid == CLSID_StandInTestSurface;
+#else
+    bool surface = false;
+#endif
     if (clsid != kClsidShockwaveFlash && !surface) return CLASS_E_CLASSNOTAVAILABLE;
     ComPtr<ClassFactory> factory = Adopt(new ClassFactory(surface));
     return factory->QueryInterface(riid, ppv);
@@ -139,6 +145,8 @@ extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() {
   });
 }
 
+#ifdef STANDIN_TEST_SURFACE
 extern "C" HRESULT STDAPICALLTYPE StandInGetTestSurface(REFIID riid, void** ppv) {
   return Guard([&] { return CreateTestSurface(nullptr, riid, ppv); });
 }
+#endif

@@ -17,7 +17,10 @@ inline constexpr wchar_t kPlayerWindowClass[] = L"MacromediaFlashPlayerActiveX";
 // handle, with the cursor from our resources). False when it could not be registered.
 bool RegisterPlayerWindowClass();
 
-// A test surface bound to `bound` (may be null), asked for riid.
+#ifdef STANDIN_TEST_SURFACE
+// A test surface bound to `bound` (may be null), asked for riid. Only the test variant of the
+// module has one: the module that books carry answers no interface of its own making.
 HRESULT CreateTestSurface(FlashObject* bound, REFIID riid, void** ppv);
+#endif
 
 }  // namespace standin

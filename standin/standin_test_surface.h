@@ -125,5 +125,7 @@ struct IStandInTestSurface : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE GetReport(BSTR *report) = 0;
 };
 
-// Exported by flash.ocx (also reachable through DllGetClassObject, see above).
+// Exported by flash_test.ocx, the test variant of the module, built from the same sources as
+// flash.ocx (which books carry, and which has no test surface at all). Also reachable through
+// DllGetClassObject, see above.
 typedef HRESULT(STDAPICALLTYPE *StandInGetTestSurfaceProc)(REFIID riid, void **object);

@@ -136,7 +136,8 @@ class BindCallback final : public RefCounted<IBindStatusCallback, IHttpNegotiate
     out.responseCode = responseCode_;
     out.header = header_;
     out.sequence = sequence_;
-    out.bytes = bytes_;
+    out.bytes = std::move(bytes_);
+    out.tooLarge = tooLarge_;
   }
 
   // Data a synchronous bind handed back directly.
@@ -150,9 +151,15 @@ class BindCallback final : public RefCounted<IBindStatusCallback, IHttpNegotiate
   // Appends what the stream holds now; called with the lock held.
   void ReadAvailable(IStream* stream) {
     uint8_t buffer[8192];
-    for (;;) {
+    while (!tooLarge_) {
       ULONG read = 0;
       HRESULT hr = stream->Read(buffer, sizeof buffer, &read);
+      if (read > kMaxFetchBytes - bytes_.size()) {
+        // The fetching thread aborts the bind; nothing more is kept.
+        tooLarge_ = true;
+        SetEvent(done_.get());
+        break;
+      }
       if (read > 0) bytes_.insert(bytes_.end(), buffer, buffer + read);
       if (hr != S_OK || read == 0) break;
     }
@@ -173,6 +180,7 @@ class BindCallback final : public RefCounted<IBindStatusCallback, IHttpNegotiate
   std::wstring header_;
   std::vector<std::wstring> sequence_;
   std::vector<uint8_t> bytes_;
+  bool tooLarge_ = false;
 };
 
 }  // namespace
@@ -219,7 +227,7 @@ FetchResult FetchUrl(const std::wstring& url, HANDLE cancel, DWORD timeoutMs,
     HANDLE handles[2] = {callback->done(), cancel};
     WaitPumpingAny(handles, cancel ? 2 : 1, timeoutMs);
     callback->TakeResult(result);
-    if (!result.stopped) callback->Abort();
+    if (!result.stopped || result.tooLarge) callback->Abort();
   } else {
     callback->TakeResult(result);
   }

@@ -21,8 +21,13 @@ struct FetchResult {
   std::wstring header;                 // OnResponse header text
   std::vector<std::wstring> sequence;  // the callback's notifications, in order
   std::vector<uint8_t> bytes;
-  bool Succeeded() const { return stopped && SUCCEEDED(stopResult); }
+  bool tooLarge = false;  // more than kMaxFetchBytes arrived: the bind was aborted
+  bool Succeeded() const { return stopped && SUCCEEDED(stopResult) && !tooLarge; }
 };
+
+// No movie of the subset is larger (the reader's own limit); a fetch that brings more is
+// cut off there, whatever its header claimed.
+inline constexpr size_t kMaxFetchBytes = 64u * 1024u * 1024u;
 
 // Blocks until the bind stops, `cancel` is signalled (may be null) or timeoutMs passes, pumping
 // this thread's messages meanwhile. `progress` (may be empty) gets the running byte count and

@@ -1,9 +1,12 @@
 #include "timeline.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
+#include <variant>
 
 namespace standin::swf {
 
@@ -26,26 +29,67 @@ bool StartsWithNoCase(const std::string& s, const char* prefix) {
 constexpr int kMaxFrameEntriesPerStep = 64;
 constexpr size_t kMaxStack = 4096;
 
+// N of "_levelN" (any case), else -1.
+int LevelNumber(const std::string& target) {
+  if (!StartsWithNoCase(target, "_level")) return -1;
+  std::string digits = target.substr(6);
+  if (digits.empty() || digits.size() > 6) return -1;
+  int level = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return -1;
+    level = level * 10 + (c - '0');
+  }
+  return level;
+}
+
+std::string UrlEncode(const std::string& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
+      out += char(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 std::string XmlEscape(const std::string& text) {
   std::string out;
   for (char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&apos;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&apos;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
 }
 
 std::string XmlUnescape(const std::string& text) {
-  static const struct { const char* entity; char c; } kEntities[] = {
-      {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
+  static const struct {
+    const char* entity;
+    char c;
+  } kEntities[] = {{"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
   std::string out;
   for (size_t i = 0; i < text.size();) {
     bool replaced = false;
@@ -67,9 +111,12 @@ std::string XmlUnescape(const std::string& text) {
 
 std::string Timeline::Value::ToString() const {
   switch (kind) {
-    case Undefined: return "undefined";
-    case Null: return "null";
-    case Bool: return number != 0 ? "true" : "false";
+    case Undefined:
+      return "undefined";
+    case Null:
+      return "null";
+    case Bool:
+      return number != 0 ? "true" : "false";
     case Number: {
       if (std::isfinite(number) && number == std::floor(number) && std::fabs(number) < 1e15)
         return std::to_string(static_cast<long long>(number));
@@ -77,18 +124,39 @@ std::string Timeline::Value::ToString() const {
       std::snprintf(buf, sizeof buf, "%.15g", number);
       return buf;
     }
-    case String: return text;
-    case Object: return "[object Object]";
+    case String:
+      return text;
+    case Object:
+      return "[object Object]";
   }
   return "";
 }
 
 Timeline::Timeline(Movie movie, TimelineHost& host) : movie_(std::move(movie)), host_(host) {
   if (movie_.frames.empty()) movie_.frames.emplace_back();
+  // The reader guarantees unique ids, defined before they are placed.
+  for (const auto& frame : movie_.frames) {
+    for (const auto& tag : frame.tags) {
+      std::visit(
+          [&](const auto& t) {
+            using T = std::decay_t<decltype(t)>;
+            if constexpr (!std::is_same_v<T, PlaceObject2> && !std::is_same_v<T, RemoveObject2>)
+              characters_[t.id] = &tag;
+          },
+          tag);
+    }
+  }
+}
+
+const Tag* Timeline::Character(uint16_t id) const {
+  auto it = characters_.find(id);
+  return it == characters_.end() ? nullptr : it->second;
 }
 
 void Timeline::Start() {
   current_ = 0;
+  builtFrame_ = -1;
+  ApplyDisplayTags(0);
   pendingFrame_ = 0;
   RunFrameActions();
 }
@@ -115,9 +183,47 @@ void Timeline::GotoFrame(int frame, bool play) {
   RunFrameActions();
 }
 
+void Timeline::RunButtonActions(const ActionList& actions) {
+  Run(actions);
+  RunFrameActions();
+}
+
 void Timeline::EnterFrame(int frame) {
   current_ = frame;
   pendingFrame_ = frame;
+  ApplyDisplayTags(frame);
+}
+
+void Timeline::ApplyDisplayTags(int frame) {
+  if (frame == builtFrame_) return;
+  int from = builtFrame_ + 1;
+  // Going backwards, the list is what the frames from the first one build.
+  if (frame < builtFrame_ || builtFrame_ < 0) {
+    displayList_.clear();
+    from = 0;
+  }
+  for (int f = from; f <= frame; ++f) {
+    for (const auto& tag : movie_.frames[f].tags) {
+      if (const auto* place = std::get_if<PlaceObject2>(&tag)) {
+        auto existing = displayList_.find(place->depth);
+        if (place->characterId && !place->move) {
+          Placement p;
+          p.characterId = *place->characterId;
+          displayList_[place->depth] = p;
+        } else if (existing == displayList_.end()) {
+          continue;  // a move of an empty depth changes nothing
+        } else if (place->characterId) {
+          existing->second.characterId = *place->characterId;
+        }
+        Placement& p = displayList_[place->depth];
+        if (place->matrix) p.matrix = *place->matrix;
+        if (place->colorTransform) p.colorTransform = *place->colorTransform;
+      } else if (const auto* remove = std::get_if<RemoveObject2>(&tag)) {
+        displayList_.erase(remove->depth);
+      }
+    }
+  }
+  builtFrame_ = frame;
 }
 
 void Timeline::RunFrameActions() {
@@ -130,12 +236,29 @@ void Timeline::RunFrameActions() {
 }
 
 void Timeline::SetVariable(const std::string& name, const std::string& value) {
+  if (name.size() > kMaxStringLength || value.size() > kMaxStringLength)
+    throw SwfError("variable too long");
+  if (!variables_.count(name) && variables_.size() >= kMaxVariables)
+    throw SwfError("too many variables");
   variables_[name] = value;
 }
 
 std::string Timeline::GetVariable(const std::string& name) const {
   auto it = variables_.find(name);
   return it == variables_.end() ? std::string() : it->second;
+}
+
+Timeline::Value Timeline::MakeString(std::string text) {
+  if (text.size() > kMaxStringLength) throw SwfError("string too long");
+  Value v;
+  v.kind = Value::String;
+  v.text = std::move(text);
+  return v;
+}
+
+void Timeline::PushOnStack(Value v) {
+  if (stack_.size() >= kMaxStack) throw SwfError("action stack overflow");
+  stack_.push_back(std::move(v));
 }
 
 Timeline::Value Timeline::Pop() {
@@ -145,65 +268,124 @@ Timeline::Value Timeline::Pop() {
   return v;
 }
 
+double Timeline::ToNumber(const Value& v) {
+  switch (v.kind) {
+    case Value::Number:
+    case Value::Bool:
+      return v.number;
+    case Value::String: {
+      if (v.text.empty()) return std::nan("");
+      char* end = nullptr;
+      double d = std::strtod(v.text.c_str(), &end);
+      return end && *end == 0 ? d : std::nan("");
+    }
+    default:
+      return std::nan("");
+  }
+}
+
+bool Timeline::ToBool(const Value& v) {
+  switch (v.kind) {
+    case Value::Number:
+    case Value::Bool:
+      return v.number != 0 && !std::isnan(v.number);
+    case Value::String:
+      return !v.text.empty();
+    case Value::Object:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool Timeline::TypedEquals(const Value& a, const Value& b) {
+  auto nullish = [](const Value& v) { return v.kind == Value::Undefined || v.kind == Value::Null; };
+  if (nullish(a) || nullish(b)) return nullish(a) && nullish(b);
+  if (a.kind == Value::String && b.kind == Value::String) return a.text == b.text;
+  if (a.kind == Value::Object || b.kind == Value::Object)
+    return a.kind == b.kind && a.text == b.text;
+  return ToNumber(a) == ToNumber(b);
+}
+
+Timeline* Timeline::Target() {
+  if (target_.empty()) return this;
+  return host_.FindTimeline(target_);
+}
+
 void Timeline::DoGetUrl(const std::string& url, const std::string& target) {
   if (StartsWithNoCase(url, "FSCommand:")) {
     host_.FsCommand(url.substr(10), target);
-  } else if (StartsWithNoCase(target, "_level")) {
-    std::string digits = target.substr(6);
-    int level = 0;
-    bool ok = !digits.empty() && digits.size() <= 6;
-    for (char c : digits) {
-      if (c < '0' || c > '9') ok = false;
-      else level = level * 10 + (c - '0');
-    }
-    if (ok) host_.LoadMovie(level, url);
-    else host_.GetUrl(url, target);
+  } else if (int level = LevelNumber(target); level >= 0) {
+    host_.LoadMovie(level, url);
   } else {
     host_.GetUrl(url, target);
   }
 }
 
-void Timeline::DoPush(const std::vector<uint8_t>& payload) {
-  CheckedReader r(payload);
-  while (!r.AtEnd()) {
+void Timeline::DoGetUrl2(uint8_t flags, std::string url, const std::string& target) {
+  constexpr uint8_t kLoadVariables = 0x80, kLoadTarget = 0x40, kMethod = 0x03;
+  if (StartsWithNoCase(url, "FSCommand:")) {
+    host_.FsCommand(url.substr(10), target);
+    return;
+  }
+  // GET and POST send the timeline's variables along; our fetches are GETs, so both go in
+  // the query.
+  if ((flags & kMethod) != 0 && !variables_.empty()) {
+    std::string query;
+    for (const auto& [name, value] : variables_)
+      query += (query.empty() ? "" : "&") + UrlEncode(name) + "=" + UrlEncode(value);
+    url += (url.find('?') == std::string::npos ? "?" : "&") + query;
+    if (url.size() > kMaxStringLength) throw SwfError("string too long");
+  }
+  int level = LevelNumber(target);
+  if (flags & kLoadVariables) {
+    // loadVariablesNum: the target names a level (a clip path other than a level is outside
+    // the subset and goes nowhere).
+    if (level < 0 && (target.empty() || target == "/" || target == "_root")) level = 0;
+    if (level >= 0) host_.LoadVariables(level, url);
+    return;
+  }
+  if (flags & kLoadTarget) {
+    // loadMovie into a clip path: levels only.
+    if (level >= 0) host_.LoadMovie(level, url);
+    return;
+  }
+  DoGetUrl(url, target);
+}
+
+void Timeline::DoPush(const std::vector<::swf::PushValue>& values) {
+  for (const auto& p : values) {
     Value v;
-    uint8_t type = r.U8();
-    switch (type) {
-      case 0: v.kind = Value::String; v.text = r.String(); break;
-      case 1: {
-        uint32_t bits = r.U32();
-        float f;
-        std::memcpy(&f, &bits, 4);
+    switch (p.type) {
+      case ::swf::PushValue::kString:
+        v = MakeString(p.string);
+        break;
+      case ::swf::PushValue::kFloat:
+      case ::swf::PushValue::kDouble:
         v.kind = Value::Number;
-        v.number = f;
+        v.number = p.number;
         break;
-      }
-      case 2: v.kind = Value::Null; break;
-      case 3: v.kind = Value::Undefined; break;
-      case 4: r.U8(); break;  // registers are not kept: undefined
-      case 5: v.kind = Value::Bool; v.number = r.U8() ? 1 : 0; break;
-      case 6: {
-        uint64_t high = r.U32(), low = r.U32();
-        uint64_t bits = high << 32 | low;
-        double d;
-        std::memcpy(&d, &bits, 8);
+      case ::swf::PushValue::kNull:
+        v.kind = Value::Null;
+        break;
+      case ::swf::PushValue::kUndefined:
+        break;
+      case ::swf::PushValue::kRegister:
+        break;  // registers are not kept: undefined
+      case ::swf::PushValue::kBool:
+        v.kind = Value::Bool;
+        v.number = p.integer ? 1 : 0;
+        break;
+      case ::swf::PushValue::kInteger:
         v.kind = Value::Number;
-        v.number = d;
+        v.number = static_cast<int32_t>(p.integer);
         break;
-      }
-      case 7: v.kind = Value::Number; v.number = static_cast<int32_t>(r.U32()); break;
-      case 8: case 9: {
-        size_t index = type == 8 ? r.U8() : r.U16();
-        if (index < constants_.size()) {
-          v.kind = Value::String;
-          v.text = constants_[index];
-        }
+      case ::swf::PushValue::kConstant8:
+      case ::swf::PushValue::kConstant16:
+        if (p.integer < constants_.size()) v = MakeString(constants_[p.integer]);
         break;
-      }
-      default: throw SwfError("unknown Push type");
     }
-    if (stack_.size() >= kMaxStack) throw SwfError("action stack overflow");
-    stack_.push_back(std::move(v));
+    PushOnStack(std::move(v));
   }
 }
 
@@ -215,8 +397,7 @@ Timeline::Value Timeline::DecodeExternalValue(const std::string& xml) const {
     return xml.substr(a + std::strlen(open), b - a - std::strlen(open));
   };
   if (xml.find("<string>") != std::string::npos) {
-    v.kind = Value::String;
-    v.text = XmlUnescape(inner("<string>", "</string>"));
+    v = MakeString(XmlUnescape(inner("<string>", "</string>")));
   } else if (xml.find("<number>") != std::string::npos) {
     v.kind = Value::Number;
     v.number = std::atof(inner("<number>", "</number>").c_str());
@@ -231,57 +412,108 @@ Timeline::Value Timeline::DecodeExternalValue(const std::string& xml) const {
   return v;
 }
 
-void Timeline::Run(const std::vector<ActionRecord>& actions) {
+void Timeline::Run(const ActionList& actions) {
   stack_.clear();
-  for (const auto& a : actions) {
+  target_.clear();  // each list starts on its own timeline
+  size_t executed = 0;
+  for (size_t pc = 0; pc < actions.size();) {
+    if (++executed > kMaxActionsPerList) throw SwfError("too many actions in one run");
+    const ActionRecord& a = actions[pc++];
     switch (a.code) {
       case kActionNextFrame:
-        playing_ = false;
-        if (current_ + 1 < FrameCount()) EnterFrame(current_ + 1);
-        break;
       case kActionPrevFrame:
-        playing_ = false;
-        if (current_ > 0) EnterFrame(current_ - 1);
-        break;
-      case kActionPlay: playing_ = true; break;
-      case kActionStop: playing_ = false; break;
+      case kActionPlay:
+      case kActionStop:
       case kActionGotoFrame: {
-        CheckedReader r(a.payload);
-        int frame = r.U16();
-        playing_ = false;
-        if (frame < FrameCount()) EnterFrame(frame);
+        Timeline* t = Target();
+        if (!t) break;  // a target that is not there
+        if (a.code == kActionPlay) {
+          t->playing_ = true;
+          break;
+        }
+        t->playing_ = false;
+        int frame = a.code == kActionNextFrame   ? t->current_ + 1
+                    : a.code == kActionPrevFrame ? t->current_ - 1
+                    : a.code == kActionGotoFrame ? int(a.frame)
+                                                 : -1;
+        if (frame < 0 || frame >= t->FrameCount()) break;
+        t->EnterFrame(frame);
+        // Another timeline's frame actions run now, within ours (a bounded depth of them).
+        if (t != this && t->runDepth_ == 0 && runDepth_ < 4) {
+          ++t->runDepth_;
+          try {
+            t->RunFrameActions();
+          } catch (...) {
+            --t->runDepth_;
+            throw;
+          }
+          --t->runDepth_;
+        }
         break;
       }
-      case kActionGetUrl: {
-        CheckedReader r(a.payload);
-        std::string url = r.String();
-        std::string target = r.String();
-        DoGetUrl(url, target);
+      case kActionSetTarget:
+        target_ = a.target == "/" || a.target == "_root" ? "" : a.target;
         break;
-      }
+      case kActionGetUrl:
+        DoGetUrl(a.url, a.target);
+        break;
       case kActionGetUrl2: {
         std::string target = Pop().ToString();
         std::string url = Pop().ToString();
-        DoGetUrl(url, target);
+        DoGetUrl2(a.getUrl2Flags, std::move(url), target);
         break;
       }
-      case kActionConstantPool: {
-        CheckedReader r(a.payload);
-        uint16_t count = r.U16();
-        constants_.clear();
-        for (uint16_t i = 0; i < count; ++i) constants_.push_back(r.String());
+      case kActionConstantPool:
+        constants_ = a.constants;
         break;
-      }
-      case kActionPush: DoPush(a.payload); break;
-      case kActionPop: Pop(); break;
+      case kActionPush:
+        DoPush(a.values);
+        break;
+      case kActionPop:
+        Pop();
+        break;
       case kActionStringAdd: {
         Value b = Pop(), first = Pop();
-        Value v;
-        v.kind = Value::String;
-        v.text = first.ToString() + b.ToString();
-        stack_.push_back(std::move(v));
+        PushOnStack(MakeString(first.ToString() + b.ToString()));
         break;
       }
+      case kActionAdd:
+      case kActionAdd2: {
+        Value b = Pop(), first = Pop();
+        if (a.code == kActionAdd2 && (first.kind == Value::String || b.kind == Value::String)) {
+          PushOnStack(MakeString(first.ToString() + b.ToString()));
+        } else {
+          Value v;
+          v.kind = Value::Number;
+          v.number = ToNumber(first) + ToNumber(b);
+          PushOnStack(std::move(v));
+        }
+        break;
+      }
+      case kActionEquals:
+      case kActionEquals2: {
+        Value b = Pop(), first = Pop();
+        Value v;
+        v.kind = Value::Bool;
+        v.number =
+            (a.code == kActionEquals ? ToNumber(first) == ToNumber(b) : TypedEquals(first, b)) ? 1
+                                                                                               : 0;
+        PushOnStack(std::move(v));
+        break;
+      }
+      case kActionNot: {
+        Value v;
+        v.kind = Value::Bool;
+        v.number = ToBool(Pop()) ? 0 : 1;
+        PushOnStack(std::move(v));
+        break;
+      }
+      case kActionJump:
+        pc = a.branchTarget;
+        break;
+      case kActionIf:
+        if (ToBool(Pop())) pc = a.branchTarget;
+        break;
       case kActionGetVariable: {
         std::string name = Pop().ToString();
         Value v;
@@ -289,15 +521,14 @@ void Timeline::Run(const std::vector<ActionRecord>& actions) {
           v.kind = Value::Object;
           v.text = name;
         } else if (auto it = variables_.find(name); it != variables_.end()) {
-          v.kind = Value::String;
-          v.text = it->second;
+          v = MakeString(it->second);
         }
-        stack_.push_back(std::move(v));
+        PushOnStack(std::move(v));
         break;
       }
       case kActionSetVariable: {
         Value value = Pop();
-        variables_[Pop().ToString()] = value.ToString();
+        SetVariable(Pop().ToString(), value.ToString());
         break;
       }
       case kActionGetMember: {
@@ -307,8 +538,9 @@ void Timeline::Run(const std::vector<ActionRecord>& actions) {
         if (object.kind == Value::Object) {
           v.kind = Value::Object;
           v.text = object.text + "." + member;
+          if (v.text.size() > kMaxStringLength) throw SwfError("string too long");
         }
-        stack_.push_back(std::move(v));
+        PushOnStack(std::move(v));
         break;
       }
       case kActionCallMethod: {
@@ -329,20 +561,31 @@ void Timeline::Run(const std::vector<ActionRecord>& actions) {
           for (size_t i = 1; i < args.size(); ++i) {
             const Value& arg = args[i];
             switch (arg.kind) {
-              case Value::Undefined: request += "<undefined/>"; break;
-              case Value::Null: request += "<null/>"; break;
-              case Value::Bool: request += arg.number != 0 ? "<true/>" : "<false/>"; break;
-              case Value::Number: request += "<number>" + arg.ToString() + "</number>"; break;
-              default: request += "<string>" + XmlEscape(arg.ToString()) + "</string>"; break;
+              case Value::Undefined:
+                request += "<undefined/>";
+                break;
+              case Value::Null:
+                request += "<null/>";
+                break;
+              case Value::Bool:
+                request += arg.number != 0 ? "<true/>" : "<false/>";
+                break;
+              case Value::Number:
+                request += "<number>" + arg.ToString() + "</number>";
+                break;
+              default:
+                request += "<string>" + XmlEscape(arg.ToString()) + "</string>";
+                break;
             }
           }
           request += "</arguments></invoke>";
           result = DecodeExternalValue(host_.ExternalCall(request));
         }
-        stack_.push_back(std::move(result));
+        PushOnStack(std::move(result));
         break;
       }
-      default: break;  // outside the played subset
+      default:
+        break;  // outside the played subset
     }
   }
 }

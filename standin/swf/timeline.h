@@ -1,6 +1,7 @@
-// The timeline of one movie level: current frame, playing state, and the AVM1 subset that the
-// book movies use (navigation, GetURL/GetURL2, a small value stack, variables and the
-// ExternalInterface.call pattern). What the actions ask of the world goes to a TimelineHost.
+// The timeline of one movie level: current frame, playing state, the display list that its
+// frames build, and the AVM1 subset that the book movies use (navigation, GetURL/GetURL2,
+// SetTarget, branches, a small value stack, variables and the ExternalInterface.call pattern).
+// What the actions ask of the world goes to a TimelineHost.
 #pragma once
 
 #include <map>
@@ -25,10 +26,28 @@ class TimelineHost {
   virtual void GetUrl(const std::string& url, const std::string& target) = 0;
   // ExternalInterface.call: the <invoke> text; returns the encoded answer ("" = none).
   virtual std::string ExternalCall(const std::string& request) = 0;
+  // GetURL2 with LoadVariables: url's variables go into level N.
+  virtual void LoadVariables(int /*level*/, const std::string& /*url*/) {}
+  // The timeline that a SetTarget path names ("/", "_root", "_levelN"); null when none.
+  virtual class Timeline* FindTimeline(const std::string& /*target*/) { return nullptr; }
+};
+
+// One character on the display list.
+struct Placement {
+  uint16_t characterId = 0;
+  Matrix matrix;
+  ColorTransform colorTransform;
 };
 
 class Timeline {
  public:
+  // Strings (values, variables) and variables a movie may make; beyond, its actions stop with
+  // an SwfError.
+  static constexpr size_t kMaxStringLength = 64 * 1024;
+  static constexpr size_t kMaxVariables = 1024;
+  // Actions one list may run (branches can loop).
+  static constexpr size_t kMaxActionsPerList = 100000;
+
   Timeline(Movie movie, TimelineHost& host);
 
   const Movie& movie() const { return movie_; }
@@ -49,6 +68,13 @@ class Timeline {
   void SetVariable(const std::string& name, const std::string& value);
   std::string GetVariable(const std::string& name) const;
 
+  // The characters on the display list of the current frame, by depth (lowest drawn first).
+  const std::map<uint16_t, Placement>& DisplayList() const { return displayList_; }
+  // A definition of the movie by character id; null when there is none.
+  const Tag* Character(uint16_t id) const;
+  // A button's actions (a key or click condition met), then the frames they go to.
+  void RunButtonActions(const ActionList& actions);
+
  private:
   struct Value {
     enum Kind { Undefined, Null, Bool, Number, String, Object } kind = Undefined;
@@ -58,12 +84,21 @@ class Timeline {
   };
 
   void EnterFrame(int frame);
+  void ApplyDisplayTags(int frame);
   void RunFrameActions();
-  void Run(const std::vector<ActionRecord>& actions);
+  void Run(const ActionList& actions);
+  // The timeline that navigation actions act on: this one, or SetTarget's.
+  Timeline* Target();
   void DoGetUrl(const std::string& url, const std::string& target);
-  void DoPush(const std::vector<uint8_t>& payload);
+  void DoGetUrl2(uint8_t flags, std::string url, const std::string& target);
+  void DoPush(const std::vector<::swf::PushValue>& values);
+  void PushOnStack(Value v);
   Value Pop();
   Value DecodeExternalValue(const std::string& xml) const;
+  static Value MakeString(std::string text);
+  static double ToNumber(const Value& v);
+  static bool ToBool(const Value& v);
+  static bool TypedEquals(const Value& a, const Value& b);
 
   Movie movie_;
   TimelineHost& host_;
@@ -74,6 +109,11 @@ class Timeline {
   std::vector<Value> stack_;
   std::vector<std::string> constants_;
   std::map<std::string, std::string> variables_;
+  std::map<uint16_t, const Tag*> characters_;
+  std::map<uint16_t, Placement> displayList_;
+  int builtFrame_ = -1;  // the frame whose display list displayList_ is
+  std::string target_;   // SetTarget's path; empty: this timeline
+  int runDepth_ = 0;     // targeted navigation runs the target's frame actions within ours
 };
 
 // XML text escaping for <string> values of the ExternalInterface protocol.

@@ -1020,6 +1020,31 @@ TEST_F(StandInTest, SurfaceMakesObjectsOnAWorkerThreadThatStillAnswer) {
   EXPECT_NE(r[L"thread_id"], std::to_wstring(GetCurrentThreadId()));
 }
 
+// The module that books carry is the same runtime without the test surface: no export, no
+// class, no interface of it.
+TEST(ShippingModule, AnswersNoTestSurface) {
+  std::wstring path = L"Z:";
+  for (char c : std::string(STANDIN_SHIPPING_OCX_PATH)) path += c == '/' ? L'\\' : wchar_t(c);
+  MappedModule module(path);
+  EXPECT_EQ(module.Export("StandInGetTestSurface"), nullptr);
+  using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+  auto get = reinterpret_cast<GetClassObject>(module.Export("DllGetClassObject"));
+  ASSERT_NE(get, nullptr);
+  Ref<IClassFactory> factory;
+  EXPECT_EQ(get(CLSID_StandInTestSurface, IID_IClassFactory, factory.Out()),
+            CLASS_E_CLASSNOTAVAILABLE);
+  ASSERT_EQ(get(kClsidShockwaveFlash, IID_IClassFactory, factory.Out()), S_OK);
+  Ref<IShockwaveFlash> flash;
+  ASSERT_EQ(factory->CreateInstance(nullptr, kIidShockwaveFlash, flash.Out()), S_OK);
+  Ref<IStandInTestSurface> surface;
+  surface.p = reinterpret_cast<IStandInTestSurface*>(0xdeadbeef);
+  EXPECT_EQ(flash->QueryInterface(IID_IStandInTestSurface, surface.Out()), E_NOINTERFACE);
+  EXPECT_EQ(surface.p, nullptr);
+  long version = 0;
+  EXPECT_EQ(flash->FlashVersion(&version), S_OK);
+  EXPECT_EQ((version >> 16) & 0xFF, 10);
+}
+
 // Mapped by a loader that keeps no books (no loader entry, no TLS, the entry point called by
 // hand), the runtime still makes its object, its window and its fetches.
 TEST(MappedFromMemory, MakesObjectsWindowsAndFetches) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "swf/swf_writer.h"
 #include "swf_builder.h"
 
 namespace standin::swf {
@@ -85,17 +86,22 @@ TEST(Timeline, GetUrlTargets) {
                           GetUrl("http://example.com/", "_blank"), kStop})}),
              host);
   t.Start();
-  EXPECT_EQ(host.calls, (std::vector<std::string>{"fs:fullscreen|true", "fs:quit|",
-                                                  "load:1|files/large/2.swf", "load:3|",
-                                                  "url:http://example.com/|_blank"}));
+  EXPECT_EQ(host.calls,
+            (std::vector<std::string>{"fs:fullscreen|true", "fs:quit|", "load:1|files/large/2.swf",
+                                      "load:3|", "url:http://example.com/|_blank"}));
 }
 
 TEST(Timeline, GetUrl2FromTheStack) {
   RecordingHost host;
   // url = "FSCommand:" + "fullscreen", target "false"; then loadMovieNum("c.swf", 2).
-  Bytes actions = Cat({PushString("FSCommand:"), PushString("fullscreen"), {0x21},
-                       PushString("false"), Record(0x9A, {0x00}), PushString("c.swf"),
-                       PushString("_level2"), Record(0x9A, {0x40})});
+  Bytes actions = Cat({PushString("FSCommand:"),
+                       PushString("fullscreen"),
+                       {0x21},
+                       PushString("false"),
+                       Record(0x9A, {0x00}),
+                       PushString("c.swf"),
+                       PushString("_level2"),
+                       Record(0x9A, {0x40})});
   Timeline t(Frames({actions}), host);
   t.Start();
   EXPECT_EQ(host.calls, (std::vector<std::string>{"fs:fullscreen|false", "load:2|c.swf"}));
@@ -105,9 +111,18 @@ TEST(Timeline, ExternalInterfaceCallRaisesTheInvokeAndPushesTheAnswer) {
   RecordingHost host;
   host.answer = "<string>pong &amp; more</string>";
   // answer = ExternalInterface.call("ping", "a<b");
-  Bytes actions = Cat({PushString("answer"), PushString("a<b"), PushString("ping"), PushInt(2),
-                       PushString("flash"), {0x1C}, PushString("external"), {0x4E},
-                       PushString("ExternalInterface"), {0x4E}, PushString("call"), {0x52},
+  Bytes actions = Cat({PushString("answer"),
+                       PushString("a<b"),
+                       PushString("ping"),
+                       PushInt(2),
+                       PushString("flash"),
+                       {0x1C},
+                       PushString("external"),
+                       {0x4E},
+                       PushString("ExternalInterface"),
+                       {0x4E},
+                       PushString("call"),
+                       {0x52},
                        {0x1D}});
   Timeline t(Frames({actions}), host);
   t.Start();
@@ -134,6 +149,200 @@ TEST(Timeline, MalformedActionPayloadsRaiseNotCrash) {
         t.Start();
       },
       SwfError);
+}
+
+// Movies written by the swf room's writer, from structures.
+ActionRecord Act(uint8_t code) {
+  ActionRecord a;
+  a.code = code;
+  return a;
+}
+ActionRecord PushOf(std::initializer_list<::swf::PushValue> values) {
+  ActionRecord a = Act(kActionPush);
+  a.values = values;
+  return a;
+}
+::swf::PushValue Str(const std::string& s) {
+  ::swf::PushValue v;
+  v.type = ::swf::PushValue::kString;
+  v.string = s;
+  return v;
+}
+::swf::PushValue Num(int32_t n) {
+  ::swf::PushValue v;
+  v.type = ::swf::PushValue::kInteger;
+  v.integer = uint32_t(n);
+  return v;
+}
+ActionRecord Fs(const std::string& command) {
+  ActionRecord a = Act(kActionGetUrl);
+  a.url = "FSCommand:" + command;
+  return a;
+}
+ActionRecord Branch(uint8_t code, size_t target) {
+  ActionRecord a = Act(code);
+  a.branchTarget = target;
+  return a;
+}
+Movie Written(std::vector<::swf::Frame> frames) {
+  Movie m;
+  m.frameSize = {0, 2000, 0, 2000};
+  m.fileAttributes = 0;
+  m.frames = std::move(frames);
+  return ReadMovie(::swf::WriteMovie(m));
+}
+Movie OneList(ActionList actions) {
+  ::swf::Frame f;
+  f.actions = {std::move(actions)};
+  return Written({f});
+}
+
+// If, Jump, Not, Equals, Equals2, Add and Add2 as a navigator uses them: each case raises
+// "yes" when the condition it computes holds, else "no".
+TEST(Timeline, BranchesAndComparisons) {
+  struct Case {
+    const char* what;
+    ActionList condition;  // leaves one value
+    const char* expected;
+  } cases[] = {
+      {"1 == 1", {PushOf({Num(1), Num(1)}), Act(kActionEquals)}, "yes"},
+      {"1 == 2", {PushOf({Num(1), Num(2)}), Act(kActionEquals)}, "no"},
+      {"'2' == 2 numerically", {PushOf({Str("2"), Num(2)}), Act(kActionEquals)}, "yes"},
+      {"'a' equals2 'a'", {PushOf({Str("a"), Str("a")}), Act(kActionEquals2)}, "yes"},
+      {"'a' equals2 'b'", {PushOf({Str("a"), Str("b")}), Act(kActionEquals2)}, "no"},
+      {"not true", {PushOf({Num(1)}), Act(kActionNot)}, "no"},
+      {"not ''", {PushOf({Str("")}), Act(kActionNot)}, "yes"},
+      {"2 + 3 == 5",
+       {PushOf({Num(2), Num(3)}), Act(kActionAdd), PushOf({Num(5)}), Act(kActionEquals)},
+       "yes"},
+      {"'2' add2 3 == '23'",
+       {PushOf({Str("2"), Num(3)}), Act(kActionAdd2), PushOf({Str("23")}), Act(kActionEquals2)},
+       "yes"},
+  };
+  for (const auto& c : cases) {
+    // condition; If -> yes; Fs(no); Jump -> end; yes: Fs(yes)
+    ActionList list = c.condition;
+    size_t at = list.size();
+    list.push_back(Branch(kActionIf, at + 3));
+    list.push_back(Fs("no"));
+    list.push_back(Branch(kActionJump, at + 4));
+    list.push_back(Fs("yes"));
+    RecordingHost host;
+    Timeline t(OneList(list), host);
+    t.Start();
+    EXPECT_EQ(host.calls, std::vector<std::string>{std::string("fs:") + c.expected + "|"})
+        << c.what;
+  }
+}
+
+// SetTarget sends navigation to another level's timeline; "" comes back. GetURL2's flags:
+// LoadTarget loads into the level, LoadVariables asks for variables, GET sends them along.
+TEST(Timeline, SetTargetAndGetUrl2Flags) {
+  class LevelsHost : public RecordingHost {
+   public:
+    Timeline* other = nullptr;
+    Timeline* FindTimeline(const std::string& target) override {
+      calls.push_back("find:" + target);
+      return target == "_level1" ? other : nullptr;
+    }
+    void LoadVariables(int level, const std::string& url) override {
+      calls.push_back("vars:" + std::to_string(level) + "|" + url);
+    }
+  } host;
+  RecordingHost otherHost;
+  ::swf::Frame a, b;
+  b.actions = {{Fs("other at 1")}};
+  Timeline other(Written({a, b}), otherHost);
+  other.Start();
+  host.other = &other;
+  ActionRecord target = Act(kActionSetTarget);
+  target.target = "_level1";
+  ActionRecord back = Act(kActionSetTarget);
+  auto getUrl2 = [](uint8_t flags) {
+    ActionRecord r = Act(kActionGetUrl2);
+    r.getUrl2Flags = flags;
+    return r;
+  };
+  ActionRecord setVar = Act(kActionSetVariable);
+  Timeline t(OneList({target, Act(kActionNextFrame), back, Act(kActionStop),
+                      PushOf({Str("page"), Str("2 of 3")}), setVar,
+                      PushOf({Str("next.swf"), Str("_level2")}), getUrl2(0x40),
+                      PushOf({Str("vars.txt"), Str("_level1")}), getUrl2(0x80),
+                      PushOf({Str("go.swf"), Str("_level3")}), getUrl2(0x01)}),
+             host);
+  t.Start();
+  EXPECT_EQ(other.CurrentFrame(), 1) << "NextFrame went to the target";
+  EXPECT_EQ(otherHost.calls, std::vector<std::string>{"fs:other at 1|"}) << "and ran its frame";
+  EXPECT_EQ(t.CurrentFrame(), 0);
+  EXPECT_FALSE(t.Playing()) << "Stop after SetTarget('') stopped this timeline";
+  EXPECT_EQ(host.calls,
+            (std::vector<std::string>{"find:_level1", "load:2|next.swf", "vars:1|vars.txt",
+                                      "load:3|go.swf?page=2%20of%203"}));
+}
+
+// PlaceObject2 places, moves and replaces by depth, RemoveObject2 removes; a backward jump
+// rebuilds the list from the first frame.
+TEST(Timeline, DisplayListByDepthAcrossJumps) {
+  auto shape = [](uint16_t id) {
+    ::swf::DefineShape s;
+    s.id = id;
+    s.bounds = {0, 20, 0, 20};
+    return s;
+  };
+  auto place = [](uint16_t depth, std::optional<uint16_t> id, bool move, int x) {
+    ::swf::PlaceObject2 p;
+    p.depth = depth;
+    p.characterId = id;
+    p.move = move;
+    ::swf::Matrix m;
+    m.translateX = x;
+    p.matrix = m;
+    return p;
+  };
+  ::swf::Frame f0, f1, f2;
+  f0.tags = {shape(1), shape(2), place(1, 1, false, 0), place(2, 2, false, 0)};
+  f0.actions = {{Act(kActionStop)}};
+  f1.tags = {place(1, std::nullopt, true, 100), ::swf::RemoveObject2{2}};
+  f2.tags = {place(1, 2, true, 300)};
+  RecordingHost host;
+  Timeline t(Written({f0, f1, f2}), host);
+  t.Start();
+  auto list = [&] {
+    std::string out;
+    for (const auto& [depth, p] : t.DisplayList())
+      out += std::to_string(depth) + ":" + std::to_string(p.characterId) + "@" +
+             std::to_string(p.matrix.translateX) + " ";
+    return out;
+  };
+  EXPECT_EQ(list(), "1:1@0 2:2@0 ");
+  t.GotoFrame(2, false);
+  EXPECT_EQ(list(), "1:2@300 ") << "moved, removed, then replaced";
+  t.GotoFrame(1, false);
+  EXPECT_EQ(list(), "1:1@100 ") << "rebuilt going back";
+  t.GotoFrame(0, false);
+  EXPECT_EQ(list(), "1:1@0 2:2@0 ");
+  EXPECT_NE(t.Character(2), nullptr);
+  EXPECT_EQ(t.Character(9), nullptr);
+}
+
+// Strings, variables and action runs a movie cannot grow without end.
+TEST(Timeline, CapsStopHostileActions) {
+  std::string big(Timeline::kMaxStringLength / 2 + 1, 'x');
+  ActionList grow = {PushOf({Str(big)}), PushOf({Str(big)}), Act(kActionStringAdd)};
+  ActionList spin = {Branch(kActionJump, 0)};
+  ActionList variables;
+  for (size_t i = 0; i <= Timeline::kMaxVariables; ++i) {
+    variables.push_back(PushOf({Str("v" + std::to_string(i)), Num(1)}));
+    variables.push_back(Act(kActionSetVariable));
+  }
+  for (const ActionList& list : {grow, spin, variables}) {
+    RecordingHost host;
+    Timeline t(OneList(list), host);
+    EXPECT_THROW(t.Start(), SwfError);
+  }
+  RecordingHost host;
+  Timeline t(OneList({}), host);
+  EXPECT_THROW(t.SetVariable("v", std::string(Timeline::kMaxStringLength + 1, 'x')), SwfError);
 }
 
 }  // namespace
