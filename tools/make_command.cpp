@@ -27,14 +27,17 @@ namespace fs = std::filesystem;
 
 const char kMakeHelp[] =
     "usage: pageturn-pack make PAGES_DIR -o OUT.exe [--caption TEXT] [--mode N] [--width W]\n"
-    "                          [--height H] [--digest] [--player EXE] [--runtime OCX]\n"
+    "                          [--height H] [--no-page-numbers] [--digest] [--player EXE]\n"
+    "                          [--runtime OCX]\n"
     "Makes a book from the JPEG and PNG pictures in PAGES_DIR, one page each in natural order of\n"
     "their names (page2 before page10): a navigator book.swf, one files/large/N.swf per page\n"
     "holding its picture as it is, and ExeConfig.xml, packed with the runtime as flash.ocx onto\n"
-    "the player. Subfolders and hidden files (names starting with a dot) are left out.\n"
+    "the player. Subfolders and hidden files (names starting with a dot) are left out. The stage\n"
+    "takes the size most pages have; every page is fitted inside it and centred.\n"
     "  --caption TEXT  window caption (default: the folder's name)\n"
     "  --mode N        1 sized, 2 maximised (default), 3 full screen, 4 screen saver\n"
     "  --width W, --height H   window size for mode 1 (default 800 x 600)\n"
+    "  --no-page-numbers   leave out the page indicator \"N / M\"\n"
     "  --digest        add an MD5 digest that the player checks\n"
     "  --player EXE, --runtime OCX   default: pageturn.exe and flash.ocx beside this tool or\n"
     "                  where the Windows build puts them (build/windows/app, "
@@ -51,7 +54,7 @@ struct TUsageError : std::runtime_error {
 
 struct TMakeOptions {
   std::string pages, output, caption, player, runtime;
-  bool hasCaption = false, digest = false;
+  bool hasCaption = false, digest = false, pageNumbers = true;
   int mode = 2, width = 800, height = 600;
 };
 
@@ -80,6 +83,8 @@ TMakeOptions ParseOptions(const std::vector<std::string>& args) {
       o.width = IntegerValue(a, value());
     } else if (a == "--height") {
       o.height = IntegerValue(a, value());
+    } else if (a == "--no-page-numbers") {
+      o.pageNumbers = false;
     } else if (a == "--digest") {
       o.digest = true;
     } else if (a == "--player") {
@@ -156,6 +161,34 @@ std::string FolderName(const std::string& folder) {
   return name;
 }
 
+std::vector<std::uint8_t> ReadPagePicture(const TPagePicture& file) {
+  std::error_code error;
+  const std::uintmax_t bytes = fs::file_size(file.path, error);
+  if (!error && bytes > kMaxPictureBytes)
+    throw Error("\"" + file.name + "\" is too large for a movie: " + std::to_string(bytes) +
+                " bytes (at most " + std::to_string(kMaxPictureBytes) + ")");
+  std::vector<std::uint8_t> picture = ReadWholeFile(file.path);
+  if (picture.size() > kMaxPictureBytes)
+    throw Error("\"" + file.name + "\" is too large for a movie");
+  return picture;
+}
+
+TPictureSize PagePictureSize(const TPagePicture& file, const std::vector<std::uint8_t>& picture) {
+  TPictureSize size;
+  try {
+    size = ReadPictureSize(picture);
+  } catch (const Error& e) {
+    throw Error("\"" + file.name + "\": " + e.what());
+  }
+  if (size.width > kMaxPictureSide || size.height > kMaxPictureSide ||
+      std::uint64_t(size.width) * size.height > kMaxPicturePixels)
+    throw Error("\"" + file.name + "\" is too large for a movie: " + std::to_string(size.width) +
+                " x " + std::to_string(size.height) + " pixels (at most " +
+                std::to_string(kMaxPictureSide) + " on a side and " +
+                std::to_string(kMaxPicturePixels) + " in all)");
+  return size;
+}
+
 int Make(const TMakeOptions& o, std::ostream& out, bool interactive) {
   const std::vector<TPagePicture> files = ListPageFiles(o.pages);
   if (files.empty()) throw Error("No page pictures in \"" + o.pages + "\"");
@@ -171,36 +204,30 @@ int Make(const TMakeOptions& o, std::ostream& out, bool interactive) {
   if (fs::equivalent(o.output, player, ignored) || fs::equivalent(o.output, runtime, ignored))
     throw Error("OUT.exe must not be the player or the runtime");
 
-  TBundleWriter writer;
-  std::uint32_t stageWidth = 0, stageHeight = 0;
+  // Every page's size first: the stage is the size most pages have, and each page movie is laid
+  // out on it.
+  std::vector<TPictureSize> sizes;
   for (std::size_t i = 0; i < files.size(); ++i) {
-    const TPagePicture& file = files[i];
     if (interactive && (i % 16 == 0 || i + 1 == files.size()))
       out << "\rreading pictures " << (i + 1) << " of " << files.size() << std::flush;
-    std::error_code error;
-    const std::uintmax_t bytes = fs::file_size(file.path, error);
-    if (!error && bytes > kMaxPictureBytes)
-      throw Error("\"" + file.name + "\" is too large for a movie: " + std::to_string(bytes) +
-                  " bytes (at most " + std::to_string(kMaxPictureBytes) + ")");
-    std::vector<std::uint8_t> picture = ReadWholeFile(file.path);
-    TPictureSize size;
-    try {
-      size = ReadPictureSize(picture);
-    } catch (const Error& e) {
-      throw Error("\"" + file.name + "\": " + e.what());
-    }
-    if (size.width > kMaxPictureSide || size.height > kMaxPictureSide ||
-        std::uint64_t(size.width) * size.height > kMaxPicturePixels)
-      throw Error("\"" + file.name + "\" is too large for a movie: " + std::to_string(size.width) +
-                  " x " + std::to_string(size.height) + " pixels (at most " +
-                  std::to_string(kMaxPictureSide) + " on a side and " +
-                  std::to_string(kMaxPicturePixels) + " in all)");
-    if (picture.size() > kMaxPictureBytes)
-      throw Error("\"" + file.name + "\" is too large for a movie");
-    stageWidth = std::max(stageWidth, size.width);
-    stageHeight = std::max(stageHeight, size.height);
-    writer.AddEntry(PageMovieName(int(i) + 1),
-                    BytesText(swf::WriteMovie(PageMovie(std::move(picture), size))));
+    sizes.push_back(PagePictureSize(files[i], ReadPagePicture(files[i])));
+  }
+  if (interactive) out << "\n";
+  const auto [stageWidth, stageHeight] = MostCommonSize(sizes);
+
+  TBundleWriter writer;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (interactive && (i % 16 == 0 || i + 1 == files.size()))
+      out << "\rwriting pages " << (i + 1) << " of " << files.size() << std::flush;
+    TPageLayout layout;
+    layout.stageWidth = stageWidth;
+    layout.stageHeight = stageHeight;
+    layout.number = int(i) + 1;
+    layout.count = int(files.size());
+    layout.pageNumbers = o.pageNumbers;
+    writer.AddEntry(
+        PageMovieName(int(i) + 1),
+        BytesText(swf::WriteMovie(PageMovie(ReadPagePicture(files[i]), sizes[i], layout))));
   }
   if (interactive) out << "\n";
 

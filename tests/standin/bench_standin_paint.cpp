@@ -46,8 +46,10 @@ int main() {
   Bytes jpeg = Encode(GUID_ContainerFormatJpeg, width, height, pixels);
   Folder folder;
   std::wstring url = folder.Write(
-      L"page.swf", swf::WriteMovie(pageturn::PageMovie(
-                       jpeg, {pageturn::TPictureKind::kJpeg, uint32_t(width), uint32_t(height)})));
+      L"page.swf",
+      swf::WriteMovie(pageturn::PageMovie(
+          jpeg, {pageturn::TPictureKind::kJpeg, uint32_t(width), uint32_t(height)},
+          {.stageWidth = uint32_t(width), .stageHeight = uint32_t(height), .pageNumbers = false})));
 
   HWND window = CreateWindowExW(0, L"STATIC", L"bench", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, 0,
                                 0, width, height, nullptr, nullptr, nullptr, nullptr);

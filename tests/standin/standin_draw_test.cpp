@@ -574,8 +574,9 @@ TEST_F(Player, LoadVariablesFillsTheMoviesVariables) {
   EXPECT_EQ(variable(L"title"), L"A book of pages");
 }
 
-// A book as `pageturn-pack make` writes it: the navigator in level 0 loads each page into
-// level 1; keys and clicks on the halves of the stage turn the pages, F asks for full screen.
+// A book as `pageturn-pack make` writes it: the navigator in level 0 shows each page in a level
+// of its own with the next page behind it; keys and clicks on the halves turn the pages, F asks
+// for full screen.
 TEST_F(Player, AMadeBookTurnsItsPages) {
   const uint32_t colours[] = {kRed, kGreen, kYellow};
   folder_.Subfolder(L"files");
@@ -583,7 +584,9 @@ TEST_F(Player, AMadeBookTurnsItsPages) {
   for (int page = 1; page <= 3; ++page) {
     Bytes png = Encode(GUID_ContainerFormatPng, 400, 200,
                        std::vector<uint32_t>(400 * 200, colours[page - 1]));
-    swf::Movie movie = pageturn::PageMovie(png, {pageturn::TPictureKind::kPng, 400, 200});
+    swf::Movie movie =
+        pageturn::PageMovie(png, {pageturn::TPictureKind::kPng, 400, 200},
+                            {.stageWidth = 400, .stageHeight = 200, .number = page, .count = 3});
     folder_.Write(L"files\\large\\" + std::to_wstring(page) + L".swf", swf::WriteMovie(movie));
   }
   Load(folder_.Write(L"book.swf", swf::WriteMovie(pageturn::NavigatorMovie(3, 400, 200))));

@@ -84,8 +84,12 @@ class MakeCommand : public testing::TempFolder {
 };
 
 TEST_F(MakeCommand, WritesABookWhoseMoviesHoldThePicturesAsTheyAre) {
-  const std::map<std::string, std::string> pictures = {
-      {"page10.png", Png(300, 200)}, {"page2.jpg", Jpeg(320, 180)}, {"Page1.PNG", Png(100, 400)}};
+  // Two pages of 300 x 200 make the stage, though another page comes first and one is larger.
+  const std::map<std::string, std::string> pictures = {{"page10.png", Png(300, 200)},
+                                                       {"page2.jpg", Jpeg(320, 180)},
+                                                       {"Page1.PNG", Png(100, 400)},
+                                                       {"page11.png", Png(600, 400)},
+                                                       {"page3.png", Png(300, 200)}};
   for (const auto& [name, bytes] : pictures) WriteFileBytes(PathOf("pages/" + name), bytes);
   WriteFileBytes(PathOf("pages/.hidden"), "not a page");
   fs::create_directories(PathOf("pages/thumbs"));
@@ -94,9 +98,9 @@ TEST_F(MakeCommand, WritesABookWhoseMoviesHoldThePicturesAsTheyAre) {
                           "--mode", "1", "--width", "640", "--height", "480", "--digest"},
                          true);
   ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_NE(r.out.find("reading pictures 3 of 3"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("reading pictures 5 of 5"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("packing 100%"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("3 pages on a 320 x 400 stage"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("5 pages on a 300 x 200 stage"), std::string::npos) << r.out;
 
   EXPECT_EQ(TExeExtReader(PathOf("book.exe")).DigestFlag() != 0, true);
   const auto entries = BookEntries(PathOf("book.exe"));
@@ -104,49 +108,114 @@ TEST_F(MakeCommand, WritesABookWhoseMoviesHoldThePicturesAsTheyAre) {
   for (const auto& [name, bytes] : entries) names.push_back(name);
   EXPECT_EQ(names,
             (std::vector<std::string>{"ExeConfig.xml", "book.swf", "files/large/1.swf",
-                                      "files/large/2.swf", "files/large/3.swf", "flash.ocx"}));
+                                      "files/large/2.swf", "files/large/3.swf", "files/large/4.swf",
+                                      "files/large/5.swf", "flash.ocx"}));
   EXPECT_EQ(entries.at("ExeConfig.xml"),
             "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<ExeConfig><ExeCaption><![CDATA[A & "
             "<B>]]></ExeCaption><WindowOpenMode>1</WindowOpenMode><WindowOpenWidth>640</"
             "WindowOpenWidth><WindowOpenHeight>480</WindowOpenHeight></ExeConfig>\r\n");
   EXPECT_EQ(entries.at("flash.ocx"), "MZ the runtime");
 
-  // Natural order: Page1, page2, page10.
+  // Natural order: Page1, page2, page3, page10, page11. Each picture fitted inside the 300 x 200
+  // stage and centred (twips).
   const struct {
     const char* file;
-    std::uint32_t width, height;
     swf::ImageKind kind;
-  } pages[] = {{"Page1.PNG", 100, 400, swf::ImageKind::kPng},
-               {"page2.jpg", 320, 180, swf::ImageKind::kJpeg},
-               {"page10.png", 300, 200, swf::ImageKind::kPng}};
-  for (int n = 1; n <= 3; ++n) {
+    swf::Rect placed;
+    double scale;
+  } pages[] = {{"Page1.PNG", swf::ImageKind::kPng, {2500, 3500, 0, 4000}, 0.5},
+               {"page2.jpg", swf::ImageKind::kJpeg, {0, 6000, 312, 3687}, 300.0 / 320},
+               {"page3.png", swf::ImageKind::kPng, {0, 6000, 0, 4000}, 1},
+               {"page10.png", swf::ImageKind::kPng, {0, 6000, 0, 4000}, 1},
+               {"page11.png", swf::ImageKind::kPng, {0, 6000, 0, 4000}, 0.5}};
+  for (int n = 1; n <= 5; ++n) {
     SCOPED_TRACE(n);
     const auto& page = pages[n - 1];
     const swf::Movie movie = ReadMovieText(entries.at(PageMovieName(n)));
-    EXPECT_EQ(movie.frameSize,
-              (swf::Rect{0, int32_t(page.width) * 20, 0, int32_t(page.height) * 20}));
+    EXPECT_EQ(movie.frameSize, (swf::Rect{0, 6000, 0, 4000}));
     EXPECT_EQ(movie.fileAttributes, 0u);
     ASSERT_EQ(movie.frames.size(), 1u);
     const auto& tags = movie.frames[0].tags;
-    ASSERT_EQ(tags.size(), 3u);
+    // The picture, then the page indicator's plate and figures above it.
+    ASSERT_EQ(tags.size(), 7u);
     const auto& bitmap = std::get<swf::DefineBitsJpeg>(tags[0]);
     const std::string& original = pictures.at(page.file);
     EXPECT_EQ(std::string(bitmap.image.begin(), bitmap.image.end()), original) << "not re-encoded";
     EXPECT_EQ(bitmap.kind, page.kind);
     const auto& shape = std::get<swf::DefineShape>(tags[1]);
-    EXPECT_EQ(shape.bounds, movie.frameSize);
+    EXPECT_EQ(shape.bounds, page.placed);
     ASSERT_EQ(shape.fillStyles.size(), 1u);
-    EXPECT_EQ(shape.fillStyles[0].type, swf::FillStyle::kClippedBitmap);
-    EXPECT_EQ(shape.fillStyles[0].bitmapId, bitmap.id);
-    EXPECT_EQ(shape.fillStyles[0].matrix.scaleX, 20 << 16);
-    EXPECT_EQ(shape.fillStyles[0].matrix.scaleY, 20 << 16);
+    const swf::FillStyle& fill = shape.fillStyles[0];
+    EXPECT_EQ(fill.type, swf::FillStyle::kClippedBitmap);
+    EXPECT_EQ(fill.bitmapId, bitmap.id);
+    EXPECT_NEAR(fill.matrix.scaleX, page.scale * 20 * 65536, 1);
+    EXPECT_NEAR(fill.matrix.scaleY, page.scale * 20 * 65536, 1);
+    EXPECT_FALSE(fill.matrix.hasRotate);
+    EXPECT_EQ(fill.matrix.translateX, page.placed.xMin);
+    EXPECT_EQ(fill.matrix.translateY, page.placed.yMin);
     const auto& place = std::get<swf::PlaceObject2>(tags[2]);
     EXPECT_EQ(place.characterId, shape.id);
     EXPECT_EQ(place.depth, 1);
+    // The indicator lies inside the picture, in its bottom right corner, over it.
+    const auto& plate = std::get<swf::DefineShape>(tags[3]);
+    EXPECT_GT(plate.bounds.xMin, (page.placed.xMin + page.placed.xMax) / 2);
+    EXPECT_LT(plate.bounds.xMax, page.placed.xMax);
+    EXPECT_GT(plate.bounds.yMin, (page.placed.yMin + page.placed.yMax) / 2);
+    EXPECT_LT(plate.bounds.yMax, page.placed.yMax);
+    EXPECT_GT(std::get<swf::PlaceObject2>(tags[5]).depth, place.depth);
     ASSERT_EQ(movie.frames[0].actions.size(), 1u);
     EXPECT_EQ(movie.frames[0].actions[0].at(0).code, swf::kActionStop);
   }
-  EXPECT_EQ(ReadMovieText(entries.at("book.swf")).frames.size(), 3u);
+  EXPECT_EQ(ReadMovieText(entries.at("book.swf")).frames.size(), 5u);
+
+  // Without page numbers: the picture alone. On a tie the first page's size is the stage.
+  fs::remove(PathOf("pages/page3.png"));
+  const TResult plain = Make({PathOf("pages"), "-o", PathOf("plain.exe"), "--no-page-numbers"});
+  ASSERT_EQ(plain.code, 0) << plain.err;
+  EXPECT_NE(plain.out.find("4 pages on a 100 x 400 stage"), std::string::npos) << plain.out;
+  EXPECT_EQ(
+      ReadMovieText(BookEntries(PathOf("plain.exe")).at(PageMovieName(1))).frames[0].tags.size(),
+      3u);
+}
+
+TEST(PageMovie, TurnsEveryOrientationUpright) {
+  // A stored picture of 4 x 2 pixels; where its stored corners land on the upright page (pixels,
+  // scale 1, no offset), by EXIF orientation.
+  struct Corner {
+    double x, y;
+  };
+  const struct {
+    int orientation;
+    Corner topLeft, topRight, bottomLeft;  // of the stored picture
+  } cases[] = {
+      {1, {0, 0}, {4, 0}, {0, 2}}, {2, {4, 0}, {0, 0}, {4, 2}}, {3, {4, 2}, {0, 2}, {4, 0}},
+      {4, {0, 2}, {4, 2}, {0, 0}}, {5, {0, 0}, {0, 4}, {2, 0}}, {6, {2, 0}, {2, 4}, {0, 0}},
+      {7, {2, 4}, {2, 0}, {0, 4}}, {8, {0, 4}, {0, 0}, {2, 4}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.orientation);
+    const swf::Matrix m = UprightMatrix(c.orientation, 4, 2, 1.0, 100, 200);
+    ASSERT_TRUE(m.hasScale);
+    auto apply = [&](double u, double v) {
+      return Corner{(m.scaleX * u + m.rotateSkew1 * v) / 65536.0 + m.translateX - 100,
+                    (m.rotateSkew0 * u + m.scaleY * v) / 65536.0 + m.translateY - 200};
+    };
+    for (const auto& [stored, upright] : {std::pair{Corner{0, 0}, c.topLeft},
+                                          {Corner{4, 0}, c.topRight},
+                                          {Corner{0, 2}, c.bottomLeft}}) {
+      const Corner got = apply(stored.x, stored.y);
+      EXPECT_NEAR(got.x, upright.x * 20, 1e-6) << stored.x << "," << stored.y;
+      EXPECT_NEAR(got.y, upright.y * 20, 1e-6) << stored.x << "," << stored.y;
+    }
+  }
+  // Upright sizes fit the stage: a picture stored 200 x 100 but turned a quarter is 100 x 200
+  // upright and fills a 100 x 200 stage.
+  const swf::Movie movie = PageMovie({}, {TPictureKind::kJpeg, 100, 200},
+                                     {.stageWidth = 100, .stageHeight = 200, .orientation = 6});
+  const auto& shape = std::get<swf::DefineShape>(movie.frames[0].tags[1]);
+  EXPECT_EQ(shape.bounds, (swf::Rect{0, 2000, 0, 4000}));
+  EXPECT_EQ(shape.fillStyles[0].matrix.rotateSkew1, -20 << 16);
+  EXPECT_EQ(shape.fillStyles[0].matrix.translateX, 2000);
 }
 
 TEST_F(MakeCommand, CaptionDefaultsToTheFolderAndHoldsAnyText) {
@@ -352,6 +421,13 @@ class NavigatorPlayer {
   }
   std::vector<std::string> TakeRequests() { return std::exchange(requests_, {}); }
   int frame() const { return frame_; }
+  // What the levels above the navigator hold, top first: the page shown, then what lies
+  // under it.
+  std::vector<std::string> Levels() const {
+    std::vector<std::string> pages;
+    for (auto l = levels_.rbegin(); l != levels_.rend(); ++l) pages.push_back(l->second);
+    return pages;
+  }
 
  private:
   const swf::DefineShape* HitArea(const swf::DefineButton2& b) const {
@@ -362,6 +438,17 @@ class NavigatorPlayer {
           return s;
     }
     return nullptr;
+  }
+  void Request(const std::string& url, const std::string& target) {
+    requests_.push_back(url + " " + target);
+    if (target.rfind("_level", 0) != 0) return;
+    const int level = std::stoi(target.substr(6));
+    EXPECT_GT(level, 0) << "the navigator's own level";
+    if (url.empty()) {
+      EXPECT_EQ(levels_.erase(level), 1u) << "unloads an empty level " << level;
+    } else {
+      levels_[level] = url;
+    }
   }
   void Enter(int frame) {
     frame_ = frame;
@@ -425,7 +512,16 @@ class NavigatorPlayer {
           pc = a.branchTarget;
           break;
         case swf::kActionGetUrl:
-          requests_.push_back(a.url + " " + a.target);
+          Request(a.url, a.target);
+          break;
+        case swf::kActionGetUrl2: {
+          EXPECT_EQ(a.getUrl2Flags, 0x40) << "loads movies only";
+          const std::string target = Pop(stack);
+          Request(Pop(stack), target);
+          break;
+        }
+        case swf::kActionNot:
+          stack.push_back(Pop(stack) == "true" ? "false" : "true");
           break;
         case swf::kActionNextFrame:
           goTo = frame_ + 1 < frames ? frame_ + 1 : -1;
@@ -450,6 +546,7 @@ class NavigatorPlayer {
   std::vector<const swf::DefineButton2*> buttons_;
   std::map<std::string, std::string> variables_;
   std::vector<std::string> requests_;
+  std::map<int, std::string> levels_;
   int frame_ = 0;
 };
 
@@ -460,40 +557,88 @@ TEST(Navigator, KeysClicksAndTheToggleTurnPagesAndAskTheHost) {
   EXPECT_EQ(movie.frameSize, (swf::Rect{0, 12000, 0, 16000}));
   ASSERT_EQ(movie.frames.size(), 5u);
   NavigatorPlayer nav(movie);
-  auto page = [](int n) { return "files/large/" + std::to_string(n) + ".swf _level1"; };
+  // Page N plays in level 6 - N: the next page waits in the level below the one shown.
+  auto page = [](int n) { return "files/large/" + std::to_string(n) + ".swf"; };
+  auto load = [&](int n) { return page(n) + " _level" + std::to_string(6 - n); };
+  auto unload = [](int n) { return " _level" + std::to_string(6 - n); };
   const std::string probe =
       "object flash.external.ExternalInterface.call({3F6C2D1E-9A4B-4c7d-B2E5-6D8A1F0C3B79})";
 
   nav.Start();
-  EXPECT_EQ(nav.TakeRequests(), (std::vector<std::string>{probe, page(1)}));
+  EXPECT_EQ(nav.TakeRequests(), (std::vector<std::string>{probe, load(1), load(2)}));
+  EXPECT_EQ(nav.Levels(), (std::vector<std::string>{page(1), page(2)}));
   const struct Step {
     const char* what;
     std::function<void()> act;
     std::vector<std::string> requests;
+    std::vector<std::string> levels;  // top first
   } steps[] = {
-      {"Right", [&] { nav.Key(swf::kKeyRight); }, {page(2)}},
-      {"click on the right half", [&] { nav.Click(450, 10); }, {page(3)}},
-      {"Page Down", [&] { nav.Key(swf::kKeyPageDown); }, {page(4)}},
-      {"End", [&] { nav.Key(swf::kKeyEnd); }, {page(5)}},
-      {"Right on the last page", [&] { nav.Key(swf::kKeyRight); }, {}},
-      {"click on the right half of the last page", [&] { nav.Click(599, 799); }, {}},
-      {"Left", [&] { nav.Key(swf::kKeyLeft); }, {page(4)}},
-      {"click on the left half", [&] { nav.Click(299, 400); }, {page(3)}},
-      {"Page Up", [&] { nav.Key(swf::kKeyPageUp); }, {page(2)}},
-      {"Home: page 1, and the host is not probed again",
+      {"Right: the page behind shows, the next is loaded behind it",
+       [&] { nav.Key(swf::kKeyRight); },
+       {unload(1), load(3)},
+       {page(2), page(3)}},
+      {"click on the right half",
+       [&] { nav.Click(450, 10); },
+       {unload(2), load(4)},
+       {page(3), page(4)}},
+      {"Left: loaded over the page shown, the one behind goes",
+       [&] { nav.Key(swf::kKeyLeft); },
+       {load(2), unload(4)},
+       {page(2), page(3)}},
+      {"Space", [&] { nav.Key(' '); }, {unload(2), load(4)}, {page(3), page(4)}},
+      {"Down", [&] { nav.Key(swf::kKeyDown); }, {unload(3), load(5)}, {page(4), page(5)}},
+      {"Page Down to the last page", [&] { nav.Key(swf::kKeyPageDown); }, {unload(4)}, {page(5)}},
+      {"Right on the last page", [&] { nav.Key(swf::kKeyRight); }, {}, {page(5)}},
+      {"click on the right half of the last page", [&] { nav.Click(599, 799); }, {}, {page(5)}},
+      {"Up", [&] { nav.Key(swf::kKeyUp); }, {load(4)}, {page(4), page(5)}},
+      {"Home: both afresh, and the host is not probed again",
        [&] { nav.Key(swf::kKeyHome); },
-       {page(1)}},
-      {"Left on the first page", [&] { nav.Key(swf::kKeyLeft); }, {}},
-      {"F", [&] { nav.Key('F'); }, {"FSCommand:fullscreen true"}},
-      {"f", [&] { nav.Key('f'); }, {"FSCommand:fullscreen false"}},
-      {"f again", [&] { nav.Key('f'); }, {"FSCommand:fullscreen true"}},
-      {"a key the navigator ignores", [&] { nav.Key('x'); }, {}},
+       {unload(4), unload(5), load(1), load(2)},
+       {page(1), page(2)}},
+      {"End: the last page has none behind it",
+       [&] { nav.Key(swf::kKeyEnd); },
+       {unload(1), unload(2), load(5)},
+       {page(5)}},
+      {"Home from the last page",
+       [&] { nav.Key(swf::kKeyHome); },
+       {unload(5), load(1), load(2)},
+       {page(1), page(2)}},
+      {"Home on the first page", [&] { nav.Key(swf::kKeyHome); }, {}, {page(1), page(2)}},
+      {"a click in the band right of the stage",
+       [&] { nav.Click(600 + 5000, 400); },
+       {unload(1), load(3)},
+       {page(2), page(3)}},
+      {"a click in the band left of the stage",
+       [&] { nav.Click(-5000, 400); },
+       {load(1), unload(3)},
+       {page(1), page(2)}},
+      {"a click below the stage, right of the middle",
+       [&] { nav.Click(301, 800 + 3000); },
+       {unload(1), load(3)},
+       {page(2), page(3)}},
+      {"Backspace", [&] { nav.Key(swf::kKeyBackspace); }, {load(1), unload(3)}, {page(1), page(2)}},
+      {"Page Up on the first page", [&] { nav.Key(swf::kKeyPageUp); }, {}, {page(1), page(2)}},
+      {"F", [&] { nav.Key('F'); }, {"FSCommand:fullscreen true"}, {page(1), page(2)}},
+      {"f", [&] { nav.Key('f'); }, {"FSCommand:fullscreen false"}, {page(1), page(2)}},
+      {"f again", [&] { nav.Key('f'); }, {"FSCommand:fullscreen true"}, {page(1), page(2)}},
+      {"a key the navigator ignores", [&] { nav.Key('x'); }, {}, {page(1), page(2)}},
   };
   for (const auto& s : steps) {
     SCOPED_TRACE(s.what);
     s.act();
     EXPECT_EQ(nav.TakeRequests(), s.requests);
+    EXPECT_EQ(nav.Levels(), s.levels);
   }
+}
+
+TEST(Navigator, OnePageBookLoadsItsPageAlone) {
+  const swf::Movie movie = swf::ReadMovie(swf::WriteMovie(NavigatorMovie(1, 100, 100)));
+  NavigatorPlayer nav(movie);
+  nav.Start();
+  EXPECT_EQ(nav.Levels(), (std::vector<std::string>{"files/large/1.swf"}));
+  nav.Key(swf::kKeyEnd);
+  nav.Key(swf::kKeyRight);
+  EXPECT_EQ(nav.Levels(), (std::vector<std::string>{"files/large/1.swf"}));
 }
 
 }  // namespace
