@@ -13,6 +13,7 @@
 
 #include "bitmaps.h"
 #include "bounded_log.h"
+#include "scaled_bitmaps.h"
 #include "swf/geometry.h"
 #include "swf/timeline.h"
 #include "url_fetch.h"
@@ -155,6 +156,8 @@ struct Player::Level {
   std::unique_ptr<swf::Timeline> timeline;
   // What drawing and hit tests made of the movie's characters, kept for the movie's life.
   BitmapCache bitmaps;
+  // The bitmaps as the window draws them, at its current size.
+  ScaledBitmapCache scaled;
   // The shape of character `id` flattened; null when `id` is no shape.
   const swf::FlatShape* Shape(uint16_t id);
 

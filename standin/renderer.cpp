@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <variant>
+
+#include "scaled_bitmaps.h"
 
 namespace standin {
 
@@ -10,7 +13,8 @@ namespace {
 
 // Characters inside buttons inside buttons...: a movie cannot make drawing recurse for ever.
 constexpr int kMaxNesting = 4;
-// A repeating fill whose tiles are tiny would take millions of blends.
+// A repeating fill whose tiles are tiny would take millions of blends: it is sampled pixel by
+// pixel instead.
 constexpr long kMaxTiles = 4096;
 // Buttons of many copies of buttons of many copies multiply: one paint draws this many
 // characters inside buttons at most (the display lists' own entries always draw).
@@ -130,9 +134,12 @@ class StagePainter {
       const ::swf::Tag* tag = level.timeline->Character(fill.style.bitmapId);
       const DecodedBitmap* bitmap = level.bitmaps.Get(fill.style.bitmapId, tag, &error);
       if (!error.empty()) errors_.push_back(error);
+      const bool smooth = fill.style.type == ::swf::FillStyle::kRepeatingBitmap ||
+                          fill.style.type == ::swf::FillStyle::kClippedBitmap;
       if (bitmap)
-        DrawBitmap(*bitmap, toDevice.After(swf::Affine::From(fill.style.matrix)),
-                   !fill.style.IsClipped());
+        DrawBitmap(level, fill.style.bitmapId, *bitmap,
+                   toDevice.After(swf::Affine::From(fill.style.matrix)), !fill.style.IsClipped(),
+                   smooth);
     }
     for (const auto& line : shape.lines) {
       double scale = std::sqrt(std::fabs(toDevice.a * toDevice.d - toDevice.b * toDevice.c));
@@ -151,41 +158,167 @@ class StagePainter {
     }
   }
 
-  // The bitmap's pixels mapped by `toDevice` (scale and translation; a rotated bitmap is drawn
-  // unrotated at its place), within the clip already set.
-  void DrawBitmap(const DecodedBitmap& bitmap, const swf::Affine& toDevice, bool repeat) {
-    double w = toDevice.a * bitmap.width(), h = toDevice.d * bitmap.height();
-    if (!(w >= 1 && h >= 1) || w > 1e6 || h > 1e6) return;
-    HGDIOBJ old = SelectObject(source_.get(), bitmap.handle());
-    BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-    auto put = [&](double x, double y) {
-      int left = int(std::lround(x)), top = int(std::lround(y));
-      int right = int(std::lround(x + w)), bottom = int(std::lround(y + h));
-      if (bitmap.opaque()) {
-        SetStretchBltMode(dc_, COLORONCOLOR);
-        StretchBlt(dc_, left, top, right - left, bottom - top, source_.get(), 0, 0, bitmap.width(),
-                   bitmap.height(), SRCCOPY);
-      } else {
-        AlphaBlend(dc_, left, top, right - left, bottom - top, source_.get(), 0, 0, bitmap.width(),
-                   bitmap.height(), blend);
+  // The bitmap's pixels mapped by `toDevice`, within the clip already set. An axis-aligned
+  // bitmap (mirrored or turned by quarters too) is drawn from its copy resampled to the window,
+  // kept for the next paint; any other matrix is sampled pixel by pixel. A clipped fill extends
+  // its edge pixels over the rest of the shape; a repeating one tiles.
+  void DrawBitmap(Player::Level& level, uint16_t id, const DecodedBitmap& bitmap,
+                  const swf::Affine& m, bool repeat, bool smooth) {
+    RECT clip;
+    const int kind = GetClipBox(dc_, &clip);
+    if (kind == NULLREGION || kind == ERROR) return;
+    const double size = std::fabs(m.a) + std::fabs(m.b) + std::fabs(m.c) + std::fabs(m.d);
+    if (!(size > 0) || !std::isfinite(size + m.tx + m.ty)) return;
+    const double tiny = size * 1e-9;
+    const bool straight = std::fabs(m.b) <= tiny && std::fabs(m.c) <= tiny;
+    const bool swapped = std::fabs(m.a) <= tiny && std::fabs(m.d) <= tiny;
+    if (straight || swapped) {
+      const swf::Point p = m.Apply({0, 0});
+      const swf::Point q = m.Apply({double(bitmap.width()), double(bitmap.height())});
+      const double x0 = std::min(p.x, q.x), x1 = std::max(p.x, q.x);
+      const double y0 = std::min(p.y, q.y), y1 = std::max(p.y, q.y);
+      if (x1 - x0 > 1e6 || y1 - y0 > 1e6) return;
+      const int left = int(std::lround(x0)), top = int(std::lround(y0));
+      const int width = int(std::lround(x1)) - left, height = int(std::lround(y1)) - top;
+      if (width < 1 || height < 1) {
+        if (!repeat) return;  // smaller than a pixel
+      } else if (!repeat || TileCount(clip, left, top, width, height) <= kMaxTiles) {
+        BitmapTurn turn;
+        if (straight) {
+          turn.flipX = m.a < 0;
+          turn.flipY = m.d < 0;
+        } else {
+          turn.swap = true;
+          turn.flipX = m.c < 0;
+          turn.flipY = m.b < 0;
+        }
+        if (const DecodedBitmap* scaled =
+                level.scaled.Get(id, bitmap, width, height, turn, smooth, repeat)) {
+          if (repeat)
+            Tile(*scaled, left, top, clip);
+          else
+            PutExtended(*scaled, left, top, clip);
+          return;
+        }
       }
-    };
-    if (!repeat) {
-      put(toDevice.tx, toDevice.ty);
-    } else {
-      RECT clip;
-      if (GetClipBox(dc_, &clip) == NULLREGION) {
-        SelectObject(source_.get(), old);
-        return;
-      }
-      long firstX = long(std::floor((clip.left - toDevice.tx) / w));
-      long lastX = long(std::floor((clip.right - toDevice.tx) / w));
-      long firstY = long(std::floor((clip.top - toDevice.ty) / h));
-      long lastY = long(std::floor((clip.bottom - toDevice.ty) / h));
-      if ((lastX - firstX + 1) * (lastY - firstY + 1) <= kMaxTiles)
-        for (long ty = firstY; ty <= lastY; ++ty)
-          for (long tx = firstX; tx <= lastX; ++tx) put(toDevice.tx + tx * w, toDevice.ty + ty * h);
     }
+    DrawSampled(level, id, bitmap, m, clip, repeat, smooth);
+  }
+
+  static long TileCount(const RECT& clip, int left, int top, int width, int height) {
+    const long across = (clip.right - left) / width - (clip.left - left) / width + 2;
+    const long down = (clip.bottom - top) / height - (clip.top - top) / height + 2;
+    return across * down;
+  }
+
+  // Pixels of `bitmap` (sx, sy, sw, sh) into the window's (dx, dy, dw, dh); a 1-pixel source
+  // stretched repeats that pixel.
+  void Put(const DecodedBitmap& bitmap, int sx, int sy, int sw, int sh, int dx, int dy, int dw,
+           int dh) {
+    if (dw <= 0 || dh <= 0) return;
+    if (bitmap.opaque()) {
+      if (sw == dw && sh == dh) {
+        BitBlt(dc_, dx, dy, dw, dh, source_.get(), sx, sy, SRCCOPY);
+      } else {
+        SetStretchBltMode(dc_, COLORONCOLOR);
+        StretchBlt(dc_, dx, dy, dw, dh, source_.get(), sx, sy, sw, sh, SRCCOPY);
+      }
+    } else {
+      BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+      AlphaBlend(dc_, dx, dy, dw, dh, source_.get(), sx, sy, sw, sh, blend);
+    }
+  }
+
+  void PutExtended(const DecodedBitmap& bitmap, int left, int top, const RECT& clip) {
+    HGDIOBJ old = SelectObject(source_.get(), bitmap.handle());
+    const int w = bitmap.width(), h = bitmap.height(), right = left + w, bottom = top + h;
+    Put(bitmap, 0, 0, w, h, left, top, w, h);
+    // The edge pixels carried out to the clip's sides, and the corner pixels into its corners.
+    const int beforeX = left - clip.left, afterX = clip.right - right;
+    const int beforeY = top - clip.top, afterY = clip.bottom - bottom;
+    Put(bitmap, 0, 0, 1, h, clip.left, top, beforeX, h);
+    Put(bitmap, w - 1, 0, 1, h, right, top, afterX, h);
+    Put(bitmap, 0, 0, w, 1, left, clip.top, w, beforeY);
+    Put(bitmap, 0, h - 1, w, 1, left, bottom, w, afterY);
+    Put(bitmap, 0, 0, 1, 1, clip.left, clip.top, beforeX, beforeY);
+    Put(bitmap, w - 1, 0, 1, 1, right, clip.top, afterX, beforeY);
+    Put(bitmap, 0, h - 1, 1, 1, clip.left, bottom, beforeX, afterY);
+    Put(bitmap, w - 1, h - 1, 1, 1, right, bottom, afterX, afterY);
+    SelectObject(source_.get(), old);
+  }
+
+  void Tile(const DecodedBitmap& bitmap, int left, int top, const RECT& clip) {
+    HGDIOBJ old = SelectObject(source_.get(), bitmap.handle());
+    const int w = bitmap.width(), h = bitmap.height();
+    auto first = [](int from, int origin, int step) {
+      return origin + int(std::floor(double(from - origin) / step)) * step;
+    };
+    for (int y = first(clip.top, top, h); y < clip.bottom; y += h)
+      for (int x = first(clip.left, left, w); x < clip.right; x += w)
+        Put(bitmap, 0, 0, w, h, x, y, w, h);
+    SelectObject(source_.get(), old);
+  }
+
+  // Each window pixel of the clip box from the bitmap point under its centre: bilinear when
+  // smoothed, from a copy first reduced to about the drawn size when it shrinks; nearest pixel
+  // otherwise. Outside the bitmap a clipped fill takes the nearest edge pixel, a repeating one
+  // wraps.
+  void DrawSampled(Player::Level& level, uint16_t id, const DecodedBitmap& bitmap,
+                   const swf::Affine& m, const RECT& clip, bool repeat, bool smooth) {
+    swf::Affine inverse;
+    if (!m.Invert(inverse)) return;
+    const int width = clip.right - clip.left, height = clip.bottom - clip.top;
+    if (width <= 0 || height <= 0) return;
+    const DecodedBitmap* from = &bitmap;
+    const double alongX = std::hypot(m.a, m.b), alongY = std::hypot(m.c, m.d);
+    if (smooth && (alongX < 1 || alongY < 1)) {
+      const int w = std::max(1, int(std::lround(bitmap.width() * std::min(alongX, 1.0))));
+      const int h = std::max(1, int(std::lround(bitmap.height() * std::min(alongY, 1.0))));
+      if (const DecodedBitmap* reduced = level.scaled.Get(id, bitmap, w, h, {}, true, repeat))
+        from = reduced;
+    }
+    const double kx = double(from->width()) / bitmap.width();
+    const double ky = double(from->height()) / bitmap.height();
+    std::unique_ptr<DecodedBitmap> out;
+    try {
+      out = std::make_unique<DecodedBitmap>(width, height);
+    } catch (const std::exception&) {
+      return;
+    }
+    const int fw = from->width(), fh = from->height();
+    const uint32_t* src = const_cast<DecodedBitmap*>(from)->pixels();
+    auto index = [&](long i, long n) {
+      if (repeat) return long(((i % n) + n) % n);
+      return std::clamp(i, 0L, n - 1);
+    };
+    auto at = [&](long x, long y) { return src[size_t(index(y, fh)) * fw + size_t(index(x, fw))]; };
+    uint32_t* to = out->pixels();
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) {
+        const swf::Point p = inverse.Apply({clip.left + x + 0.5, clip.top + y + 0.5});
+        const double u = p.x * kx, v = p.y * ky;
+        uint32_t c;
+        if (!smooth) {
+          c = at(long(std::floor(u)), long(std::floor(v)));
+        } else {
+          const double fu = u - 0.5, fv = v - 0.5;
+          const long x0 = long(std::floor(fu)), y0 = long(std::floor(fv));
+          const double wx = fu - x0, wy = fv - y0;
+          const uint32_t c00 = at(x0, y0), c10 = at(x0 + 1, y0), c01 = at(x0, y0 + 1),
+                         c11 = at(x0 + 1, y0 + 1);
+          c = 0;
+          for (int shift = 0; shift < 32; shift += 8) {
+            const double top = (c00 >> shift & 0xFF) * (1 - wx) + (c10 >> shift & 0xFF) * wx;
+            const double bottom = (c01 >> shift & 0xFF) * (1 - wx) + (c11 >> shift & 0xFF) * wx;
+            c |= uint32_t(std::lround(top * (1 - wy) + bottom * wy)) << shift;
+          }
+        }
+        to[size_t(y) * width + x] = c;
+      }
+    }
+    HGDIOBJ old = SelectObject(source_.get(), out->handle());
+    BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+    AlphaBlend(dc_, clip.left, clip.top, width, height, source_.get(), 0, 0, width, height, blend);
     SelectObject(source_.get(), old);
   }
 

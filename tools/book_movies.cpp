@@ -19,7 +19,16 @@ constexpr uint32_t kPageBackground = 0xFFFFFF;
 constexpr uint32_t kBookBackground = 0x303030;
 
 enum : uint16_t { kLeftHalfShape = 1, kRightHalfShape = 2, kBackButton = 3, kForwardButton = 4 };
-enum : uint16_t { kPictureBitmap = 1, kPictureShape = 2, kPlateShape = 3, kDigitsShape = 4 };
+enum : uint16_t {
+  kPictureBitmap = 1,
+  kPictureShape,
+  kPlateShape,
+  kDigitsShape,
+  kBackdropShape,
+  kPaperShape
+};
+// Depths in a page movie, bottom up.
+enum : uint16_t { kBackdropDepth = 1, kPaperDepth, kPictureDepth, kPlateDepth, kDigitsDepth };
 // The page indicator: light figures on a dark plate, readable on light and dark pages alike.
 constexpr uint32_t kPlateColour = 0x202020, kFigureColour = 0xF0F0F0;
 // The click halves reach this many stage sizes beyond the stage on every side, so that the
@@ -423,8 +432,22 @@ swf::Movie PageMovie(std::vector<std::uint8_t> picture, const TPictureSize& size
   fill.matrix = UprightMatrix(layout.orientation, turned ? size.height : size.width,
                               turned ? size.width : size.height, scale, placed.xMin, placed.yMin);
 
+  // The whole stage is covered: the page behind (loaded ahead) must not show beside this one,
+  // nor through it. The bands beside a fitted picture look like the navigator's own.
+  swf::FillStyle band;
+  band.color = 0xFF000000u | kBookBackground;
   swf::Frame frame;
-  frame.tags = {std::move(bitmap), Rectangle(kPictureShape, placed, fill), Place(kPictureShape, 1)};
+  frame.tags = {Rectangle(kBackdropShape, movie.frameSize, band),
+                Place(kBackdropShape, kBackdropDepth)};
+  if (size.kind == TPictureKind::kPng) {
+    // Paper under a picture that may be transparent.
+    swf::FillStyle paper;
+    paper.color = 0xFF000000u | kPageBackground;
+    frame.tags.insert(frame.tags.end(),
+                      {Rectangle(kPaperShape, placed, paper), Place(kPaperShape, kPaperDepth)});
+  }
+  frame.tags.insert(frame.tags.end(), {std::move(bitmap), Rectangle(kPictureShape, placed, fill),
+                                       Place(kPictureShape, kPictureDepth)});
   if (layout.pageNumbers) {
     const int32_t cell =
         kTwips *
@@ -433,8 +456,9 @@ swf::Movie PageMovie(std::vector<std::uint8_t> picture, const TPictureSize& size
     auto [plate, figures] =
         PageIndicator(std::to_string(layout.number) + " / " + std::to_string(layout.count), cell,
                       placed.xMax - 2 * cell, placed.yMax - 2 * cell);
-    frame.tags.insert(frame.tags.end(), {std::move(plate), std::move(figures),
-                                         Place(kPlateShape, 2), Place(kDigitsShape, 3)});
+    frame.tags.insert(frame.tags.end(),
+                      {std::move(plate), std::move(figures), Place(kPlateShape, kPlateDepth),
+                       Place(kDigitsShape, kDigitsDepth)});
   }
   frame.actions = {{Simple(swf::kActionStop)}};
   movie.frames.push_back(std::move(frame));

@@ -67,6 +67,28 @@ swf::Movie ReadMovieText(const std::string& bytes) {
       std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
 }
 
+template <typename T>
+const swf::Tag* FindTag(const swf::Movie& movie, std::uint16_t id = 0) {
+  for (const auto& tag : movie.frames.at(0).tags)
+    if (const auto* t = std::get_if<T>(&tag); t && (id == 0 || t->id == id)) return &tag;
+  return nullptr;
+}
+
+// The shapes a page movie places, by depth from the bottom up.
+std::vector<const swf::DefineShape*> ShapesByDepth(const swf::Movie& movie) {
+  std::map<std::uint16_t, const swf::DefineShape*> placed;
+  for (const auto& tag : movie.frames.at(0).tags) {
+    const auto* place = std::get_if<swf::PlaceObject2>(&tag);
+    if (!place || !place->characterId) continue;
+    const swf::Tag* shape = FindTag<swf::DefineShape>(movie, *place->characterId);
+    EXPECT_NE(shape, nullptr) << "placed before it is defined, or no shape";
+    if (shape) placed[place->depth] = &std::get<swf::DefineShape>(*shape);
+  }
+  std::vector<const swf::DefineShape*> shapes;
+  for (const auto& [depth, shape] : placed) shapes.push_back(shape);
+  return shapes;
+}
+
 class MakeCommand : public testing::TempFolder {
  protected:
   void SetUp() override {
@@ -135,14 +157,20 @@ TEST_F(MakeCommand, WritesABookWhoseMoviesHoldThePicturesAsTheyAre) {
     EXPECT_EQ(movie.frameSize, (swf::Rect{0, 6000, 0, 4000}));
     EXPECT_EQ(movie.fileAttributes, 0u);
     ASSERT_EQ(movie.frames.size(), 1u);
-    const auto& tags = movie.frames[0].tags;
-    // The picture, then the page indicator's plate and figures above it.
-    ASSERT_EQ(tags.size(), 7u);
-    const auto& bitmap = std::get<swf::DefineBitsJpeg>(tags[0]);
+    // Bottom up: a backdrop over the whole stage (the page loaded behind must not show), paper
+    // under a PNG, the picture, the page indicator's plate and figures.
+    const std::vector<const swf::DefineShape*> shapes = ShapesByDepth(movie);
+    ASSERT_EQ(shapes.size(), page.kind == swf::ImageKind::kPng ? 5u : 4u);
+    const swf::DefineShape& backdrop = *shapes[0];
+    EXPECT_EQ(backdrop.bounds, movie.frameSize);
+    EXPECT_EQ(backdrop.fillStyles.at(0).type, swf::FillStyle::kSolid);
+    EXPECT_EQ(backdrop.fillStyles.at(0).color, 0xFF303030u);
+    if (page.kind == swf::ImageKind::kPng) EXPECT_EQ(shapes[1]->bounds, page.placed);
+    const swf::DefineShape& shape = *shapes[shapes.size() - 3];
+    const auto& bitmap = std::get<swf::DefineBitsJpeg>(*FindTag<swf::DefineBitsJpeg>(movie));
     const std::string& original = pictures.at(page.file);
     EXPECT_EQ(std::string(bitmap.image.begin(), bitmap.image.end()), original) << "not re-encoded";
     EXPECT_EQ(bitmap.kind, page.kind);
-    const auto& shape = std::get<swf::DefineShape>(tags[1]);
     EXPECT_EQ(shape.bounds, page.placed);
     ASSERT_EQ(shape.fillStyles.size(), 1u);
     const swf::FillStyle& fill = shape.fillStyles[0];
@@ -153,16 +181,12 @@ TEST_F(MakeCommand, WritesABookWhoseMoviesHoldThePicturesAsTheyAre) {
     EXPECT_FALSE(fill.matrix.hasRotate);
     EXPECT_EQ(fill.matrix.translateX, page.placed.xMin);
     EXPECT_EQ(fill.matrix.translateY, page.placed.yMin);
-    const auto& place = std::get<swf::PlaceObject2>(tags[2]);
-    EXPECT_EQ(place.characterId, shape.id);
-    EXPECT_EQ(place.depth, 1);
-    // The indicator lies inside the picture, in its bottom right corner, over it.
-    const auto& plate = std::get<swf::DefineShape>(tags[3]);
-    EXPECT_GT(plate.bounds.xMin, (page.placed.xMin + page.placed.xMax) / 2);
-    EXPECT_LT(plate.bounds.xMax, page.placed.xMax);
-    EXPECT_GT(plate.bounds.yMin, (page.placed.yMin + page.placed.yMax) / 2);
-    EXPECT_LT(plate.bounds.yMax, page.placed.yMax);
-    EXPECT_GT(std::get<swf::PlaceObject2>(tags[5]).depth, place.depth);
+    // The indicator lies inside the picture, in its bottom right corner.
+    const swf::Rect& plate = shapes[shapes.size() - 2]->bounds;
+    EXPECT_GT(plate.xMin, (page.placed.xMin + page.placed.xMax) / 2);
+    EXPECT_LT(plate.xMax, page.placed.xMax);
+    EXPECT_GT(plate.yMin, (page.placed.yMin + page.placed.yMax) / 2);
+    EXPECT_LT(plate.yMax, page.placed.yMax);
     ASSERT_EQ(movie.frames[0].actions.size(), 1u);
     EXPECT_EQ(movie.frames[0].actions[0].at(0).code, swf::kActionStop);
   }
@@ -174,8 +198,9 @@ TEST_F(MakeCommand, WritesABookWhoseMoviesHoldThePicturesAsTheyAre) {
   ASSERT_EQ(plain.code, 0) << plain.err;
   EXPECT_NE(plain.out.find("4 pages on a 100 x 400 stage"), std::string::npos) << plain.out;
   EXPECT_EQ(
-      ReadMovieText(BookEntries(PathOf("plain.exe")).at(PageMovieName(1))).frames[0].tags.size(),
-      3u);
+      ShapesByDepth(ReadMovieText(BookEntries(PathOf("plain.exe")).at(PageMovieName(1)))).size(),
+      3u)
+      << "backdrop, paper and picture";
 }
 
 TEST(PageMovie, TurnsEveryOrientationUpright) {
@@ -212,7 +237,7 @@ TEST(PageMovie, TurnsEveryOrientationUpright) {
   // upright and fills a 100 x 200 stage.
   const swf::Movie movie = PageMovie({}, {TPictureKind::kJpeg, 100, 200},
                                      {.stageWidth = 100, .stageHeight = 200, .orientation = 6});
-  const auto& shape = std::get<swf::DefineShape>(movie.frames[0].tags[1]);
+  const swf::DefineShape& shape = *ShapesByDepth(movie).at(1);
   EXPECT_EQ(shape.bounds, (swf::Rect{0, 2000, 0, 4000}));
   EXPECT_EQ(shape.fillStyles[0].matrix.rotateSkew1, -20 << 16);
   EXPECT_EQ(shape.fillStyles[0].matrix.translateX, 2000);
