@@ -55,7 +55,10 @@ int PageLevel(int number, int count);
 // band beside it), Right, Page Down, Down or Space turn forward; the left half, Left, Page Up,
 // Up or Backspace back; Home and End go to the first and last page; F toggles full screen
 // through FSCommand "fullscreen". At start it probes its host through ExternalInterface (the
-// answer lands in variable "host").
+// answer lands in variable "host"; nothing depends on it, so a host that cannot answer, a web
+// page, sees the same navigator). It opens at the page named by the variable `page` when there
+// is one (FlashVars on the web), and reports each page it shows with FSCommand "page" N (the
+// Windows player ignores it).
 swf::Movie NavigatorMovie(int pageCount, std::uint32_t stageWidth, std::uint32_t stageHeight);
 
 // ExeConfig.xml as book files carry it: declaration, CR LF, the element on one line, CR LF.

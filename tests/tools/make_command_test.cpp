@@ -423,7 +423,11 @@ TEST(PagePictures, NaturalOrder) {
 // Plays the actions a navigator is made of, and records what it asks of its host.
 class NavigatorPlayer {
  public:
-  explicit NavigatorPlayer(const swf::Movie& movie) : movie_(movie) {
+  // `hostAnswers`: whether ExternalInterface calls get an answer (a web page gives none).
+  // `variables`: what the host sets before the first frame (FlashVars).
+  explicit NavigatorPlayer(const swf::Movie& movie, bool hostAnswers = true,
+                           std::map<std::string, std::string> variables = {})
+      : movie_(movie), hostAnswers_(hostAnswers), variables_(std::move(variables)) {
     for (const auto& tag : movie.frames.at(0).tags)
       if (const auto* b = std::get_if<swf::DefineButton2>(&tag)) buttons_.push_back(b);
   }
@@ -522,7 +526,7 @@ class NavigatorPlayer {
           std::string call = object + "." + method + "(";
           for (int i = 0; i < count; ++i) call += (i ? ", " : "") + Pop(stack);
           requests_.push_back(call + ")");
-          stack.push_back("<string>host answer</string>");
+          stack.push_back(hostAnswers_ ? "<string>host answer</string>" : "undefined");
           break;
         }
         case swf::kActionEquals2: {
@@ -530,6 +534,9 @@ class NavigatorPlayer {
           stack.push_back(a2 == b ? "true" : "false");
           break;
         }
+        case swf::kActionNot:
+          stack.push_back(Pop(stack) == "true" ? "false" : "true");
+          break;
         case swf::kActionIf:
           if (Pop(stack) == "true") pc = a.branchTarget;
           break;
@@ -545,9 +552,6 @@ class NavigatorPlayer {
           Request(Pop(stack), target);
           break;
         }
-        case swf::kActionNot:
-          stack.push_back(Pop(stack) == "true" ? "false" : "true");
-          break;
         case swf::kActionNextFrame:
           goTo = frame_ + 1 < frames ? frame_ + 1 : -1;
           break;
@@ -568,6 +572,7 @@ class NavigatorPlayer {
   }
 
   const swf::Movie& movie_;
+  const bool hostAnswers_;
   std::vector<const swf::DefineButton2*> buttons_;
   std::map<std::string, std::string> variables_;
   std::vector<std::string> requests_;
@@ -586,12 +591,14 @@ TEST(Navigator, KeysClicksAndTheToggleTurnPagesAndAskTheHost) {
   auto page = [](int n) { return "files/large/" + std::to_string(n) + ".swf"; };
   auto load = [&](int n) { return page(n) + " _level" + std::to_string(6 - n); };
   auto unload = [](int n) { return " _level" + std::to_string(6 - n); };
+  auto report = [](int n) { return "FSCommand:page " + std::to_string(n); };
   const std::string probe =
       "object flash.external.ExternalInterface.call({3F6C2D1E-9A4B-4c7d-B2E5-6D8A1F0C3B79})";
 
   nav.Start();
-  EXPECT_EQ(nav.TakeRequests(), (std::vector<std::string>{probe, load(1), load(2)}));
+  EXPECT_EQ(nav.TakeRequests(), (std::vector<std::string>{probe, report(1), load(1), load(2)}));
   EXPECT_EQ(nav.Levels(), (std::vector<std::string>{page(1), page(2)}));
+  // Each page shown is told to the host first (FSCommand "page" N), then its levels change.
   const struct Step {
     const char* what;
     std::function<void()> act;
@@ -600,48 +607,60 @@ TEST(Navigator, KeysClicksAndTheToggleTurnPagesAndAskTheHost) {
   } steps[] = {
       {"Right: the page behind shows, the next is loaded behind it",
        [&] { nav.Key(swf::kKeyRight); },
-       {unload(1), load(3)},
+       {report(2), unload(1), load(3)},
        {page(2), page(3)}},
       {"click on the right half",
        [&] { nav.Click(450, 10); },
-       {unload(2), load(4)},
+       {report(3), unload(2), load(4)},
        {page(3), page(4)}},
       {"Left: loaded over the page shown, the one behind goes",
        [&] { nav.Key(swf::kKeyLeft); },
-       {load(2), unload(4)},
+       {report(2), load(2), unload(4)},
        {page(2), page(3)}},
-      {"Space", [&] { nav.Key(' '); }, {unload(2), load(4)}, {page(3), page(4)}},
-      {"Down", [&] { nav.Key(swf::kKeyDown); }, {unload(3), load(5)}, {page(4), page(5)}},
-      {"Page Down to the last page", [&] { nav.Key(swf::kKeyPageDown); }, {unload(4)}, {page(5)}},
+      {"Space", [&] { nav.Key(' '); }, {report(3), unload(2), load(4)}, {page(3), page(4)}},
+      {"Down",
+       [&] { nav.Key(swf::kKeyDown); },
+       {report(4), unload(3), load(5)},
+       {page(4), page(5)}},
+      {"Page Down to the last page",
+       [&] { nav.Key(swf::kKeyPageDown); },
+       {report(5), unload(4)},
+       {page(5)}},
       {"Right on the last page", [&] { nav.Key(swf::kKeyRight); }, {}, {page(5)}},
       {"click on the right half of the last page", [&] { nav.Click(599, 799); }, {}, {page(5)}},
-      {"Up", [&] { nav.Key(swf::kKeyUp); }, {load(4)}, {page(4), page(5)}},
+      {"Up", [&] { nav.Key(swf::kKeyUp); }, {report(4), load(4)}, {page(4), page(5)}},
       {"Home: both afresh, and the host is not probed again",
        [&] { nav.Key(swf::kKeyHome); },
-       {unload(4), unload(5), load(1), load(2)},
+       {report(1), unload(4), unload(5), load(1), load(2)},
        {page(1), page(2)}},
       {"End: the last page has none behind it",
        [&] { nav.Key(swf::kKeyEnd); },
-       {unload(1), unload(2), load(5)},
+       {report(5), unload(1), unload(2), load(5)},
        {page(5)}},
       {"Home from the last page",
        [&] { nav.Key(swf::kKeyHome); },
-       {unload(5), load(1), load(2)},
+       {report(1), unload(5), load(1), load(2)},
        {page(1), page(2)}},
-      {"Home on the first page", [&] { nav.Key(swf::kKeyHome); }, {}, {page(1), page(2)}},
+      {"Home on the first page: reported, nothing loaded",
+       [&] { nav.Key(swf::kKeyHome); },
+       {report(1)},
+       {page(1), page(2)}},
       {"a click in the band right of the stage",
        [&] { nav.Click(600 + 5000, 400); },
-       {unload(1), load(3)},
+       {report(2), unload(1), load(3)},
        {page(2), page(3)}},
       {"a click in the band left of the stage",
        [&] { nav.Click(-5000, 400); },
-       {load(1), unload(3)},
+       {report(1), load(1), unload(3)},
        {page(1), page(2)}},
       {"a click below the stage, right of the middle",
        [&] { nav.Click(301, 800 + 3000); },
-       {unload(1), load(3)},
+       {report(2), unload(1), load(3)},
        {page(2), page(3)}},
-      {"Backspace", [&] { nav.Key(swf::kKeyBackspace); }, {load(1), unload(3)}, {page(1), page(2)}},
+      {"Backspace",
+       [&] { nav.Key(swf::kKeyBackspace); },
+       {report(1), load(1), unload(3)},
+       {page(1), page(2)}},
       {"Page Up on the first page", [&] { nav.Key(swf::kKeyPageUp); }, {}, {page(1), page(2)}},
       {"F", [&] { nav.Key('F'); }, {"FSCommand:fullscreen true"}, {page(1), page(2)}},
       {"f", [&] { nav.Key('f'); }, {"FSCommand:fullscreen false"}, {page(1), page(2)}},
@@ -664,6 +683,62 @@ TEST(Navigator, OnePageBookLoadsItsPageAlone) {
   nav.Key(swf::kKeyEnd);
   nav.Key(swf::kKeyRight);
   EXPECT_EQ(nav.Levels(), (std::vector<std::string>{"files/large/1.swf"}));
+}
+
+// A web page cannot answer the host probe: the navigator asks the same and turns the same.
+TEST(Navigator, BehavesTheSameWhenTheProbeGetsNoAnswer) {
+  const swf::Movie movie = swf::ReadMovie(swf::WriteMovie(NavigatorMovie(4, 600, 800)));
+  NavigatorPlayer answered(movie, true), unanswered(movie, false);
+  const std::function<void(NavigatorPlayer&)> acts[] = {
+      [](NavigatorPlayer& nav) { nav.Start(); },
+      [](NavigatorPlayer& nav) { nav.Key(swf::kKeyRight); },
+      [](NavigatorPlayer& nav) { nav.Click(450, 10); },
+      [](NavigatorPlayer& nav) { nav.Key(swf::kKeyLeft); },
+      [](NavigatorPlayer& nav) { nav.Key(swf::kKeyEnd); },
+      [](NavigatorPlayer& nav) { nav.Key('F'); },
+      [](NavigatorPlayer& nav) { nav.Key(swf::kKeyHome); },
+  };
+  for (size_t i = 0; i < std::size(acts); ++i) {
+    SCOPED_TRACE(i);
+    acts[i](answered);
+    acts[i](unanswered);
+    const std::vector<std::string> requests = answered.TakeRequests();
+    EXPECT_FALSE(requests.empty());
+    EXPECT_EQ(unanswered.TakeRequests(), requests);
+    EXPECT_EQ(unanswered.frame(), answered.frame());
+  }
+}
+
+TEST(Navigator, OpensAtThePageItIsGiven) {
+  const swf::Movie movie = swf::ReadMovie(swf::WriteMovie(NavigatorMovie(5, 600, 800)));
+  const std::string probe =
+      "object flash.external.ExternalInterface.call({3F6C2D1E-9A4B-4c7d-B2E5-6D8A1F0C3B79})";
+  auto shows = [&](int n) {
+    std::vector<std::string> requests = {
+        probe, "FSCommand:page " + std::to_string(n),
+        "files/large/" + std::to_string(n) + ".swf _level" + std::to_string(6 - n)};
+    if (n < 5)
+      requests.push_back("files/large/" + std::to_string(n + 1) + ".swf _level" +
+                         std::to_string(5 - n));
+    return requests;
+  };
+  const struct {
+    const char* page;
+    int shown;
+  } cases[] = {{"4", 4}, {"5", 5}, {"2", 2}, {"1", 1}, {"", 1}, {"6", 1}, {"0", 1}, {"x", 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string("page=") + c.page);
+    NavigatorPlayer nav(movie, false, {{"page", c.page}});
+    nav.Start();
+    EXPECT_EQ(nav.TakeRequests(), shows(c.shown));
+    EXPECT_EQ(nav.frame(), c.shown - 1);
+    // The start page is taken once: Home goes to page 1, and the next turns go on from there.
+    nav.Key(swf::kKeyHome);
+    EXPECT_EQ(nav.TakeRequests().at(0), "FSCommand:page 1");
+    EXPECT_EQ(nav.Levels(), (std::vector<std::string>{"files/large/1.swf", "files/large/2.swf"}));
+    nav.Key(swf::kKeyRight);
+    EXPECT_EQ(nav.frame(), 1);
+  }
 }
 
 }  // namespace
