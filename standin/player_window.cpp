@@ -56,6 +56,7 @@ LRESULT CALLBACK FlashObject::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM 
         result = DLGC_WANTARROWS | DLGC_WANTCHARS | DLGC_WANTALLKEYS;
         break;
       case WM_LBUTTONDOWN:
+      case WM_LBUTTONDBLCLK:  // the class takes double clicks: the second press comes as this
         self->OnMouseDown(POINT{short(LOWORD(lp)), short(HIWORD(lp))});
         break;
       case WM_LBUTTONUP:
