@@ -167,37 +167,18 @@ class StagePainter {
     RECT clip;
     const int kind = GetClipBox(dc_, &clip);
     if (kind == NULLREGION || kind == ERROR) return;
-    const double size = std::fabs(m.a) + std::fabs(m.b) + std::fabs(m.c) + std::fabs(m.d);
-    if (!(size > 0) || !std::isfinite(size + m.tx + m.ty)) return;
-    const double tiny = size * 1e-9;
-    const bool straight = std::fabs(m.b) <= tiny && std::fabs(m.c) <= tiny;
-    const bool swapped = std::fabs(m.a) <= tiny && std::fabs(m.d) <= tiny;
-    if (straight || swapped) {
-      const swf::Point p = m.Apply({0, 0});
-      const swf::Point q = m.Apply({double(bitmap.width()), double(bitmap.height())});
-      const double x0 = std::min(p.x, q.x), x1 = std::max(p.x, q.x);
-      const double y0 = std::min(p.y, q.y), y1 = std::max(p.y, q.y);
-      if (x1 - x0 > 1e6 || y1 - y0 > 1e6) return;
-      const int left = int(std::lround(x0)), top = int(std::lround(y0));
-      const int width = int(std::lround(x1)) - left, height = int(std::lround(y1)) - top;
-      if (width < 1 || height < 1) {
+    if (const auto place = swf::AlignedPlacement(m, bitmap.width(), bitmap.height())) {
+      if (place->width > 1000000 || place->height > 1000000) return;
+      if (place->width < 1 || place->height < 1) {
         if (!repeat) return;  // smaller than a pixel
-      } else if (!repeat || TileCount(clip, left, top, width, height) <= kMaxTiles) {
-        BitmapTurn turn;
-        if (straight) {
-          turn.flipX = m.a < 0;
-          turn.flipY = m.d < 0;
-        } else {
-          turn.swap = true;
-          turn.flipX = m.c < 0;
-          turn.flipY = m.b < 0;
-        }
-        if (const DecodedBitmap* scaled =
-                level.scaled.Get(id, bitmap, width, height, turn, smooth, repeat)) {
+      } else if (!repeat || TileCount(clip, place->left, place->top, place->width, place->height) <=
+                                kMaxTiles) {
+        if (const DecodedBitmap* scaled = level.scaled.Get(id, bitmap, place->width, place->height,
+                                                           place->turn, smooth, repeat)) {
           if (repeat)
-            Tile(*scaled, left, top, clip);
+            Tile(*scaled, place->left, place->top, clip);
           else
-            PutExtended(*scaled, left, top, clip);
+            PutExtended(*scaled, place->left, place->top, clip);
           return;
         }
       }
@@ -285,37 +266,9 @@ class StagePainter {
     } catch (const std::exception&) {
       return;
     }
-    const int fw = from->width(), fh = from->height();
-    const uint32_t* src = const_cast<DecodedBitmap*>(from)->pixels();
-    auto index = [&](long i, long n) {
-      if (repeat) return long(((i % n) + n) % n);
-      return std::clamp(i, 0L, n - 1);
-    };
-    auto at = [&](long x, long y) { return src[size_t(index(y, fh)) * fw + size_t(index(x, fw))]; };
-    uint32_t* to = out->pixels();
-    for (int y = 0; y < height; ++y) {
-      for (int x = 0; x < width; ++x) {
-        const swf::Point p = inverse.Apply({clip.left + x + 0.5, clip.top + y + 0.5});
-        const double u = p.x * kx, v = p.y * ky;
-        uint32_t c;
-        if (!smooth) {
-          c = at(long(std::floor(u)), long(std::floor(v)));
-        } else {
-          const double fu = u - 0.5, fv = v - 0.5;
-          const long x0 = long(std::floor(fu)), y0 = long(std::floor(fv));
-          const double wx = fu - x0, wy = fv - y0;
-          const uint32_t c00 = at(x0, y0), c10 = at(x0 + 1, y0), c01 = at(x0, y0 + 1),
-                         c11 = at(x0 + 1, y0 + 1);
-          c = 0;
-          for (int shift = 0; shift < 32; shift += 8) {
-            const double top = (c00 >> shift & 0xFF) * (1 - wx) + (c10 >> shift & 0xFF) * wx;
-            const double bottom = (c01 >> shift & 0xFF) * (1 - wx) + (c11 >> shift & 0xFF) * wx;
-            c |= uint32_t(std::lround(top * (1 - wy) + bottom * wy)) << shift;
-          }
-        }
-        to[size_t(y) * width + x] = c;
-      }
-    }
+    swf::SamplePixels(const_cast<DecodedBitmap*>(from)->pixels(), from->width(), from->height(),
+                      out->pixels(), clip.left, clip.top, width, height,
+                      swf::Affine::Scale(kx, ky).After(inverse), smooth, repeat);
     HGDIOBJ old = SelectObject(source_.get(), out->handle());
     BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
     AlphaBlend(dc_, clip.left, clip.top, width, height, source_.get(), 0, 0, width, height, blend);

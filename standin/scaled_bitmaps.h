@@ -11,26 +11,15 @@
 #include <memory>
 
 #include "bitmaps.h"
+#include "stage/resample.h"
 
 namespace standin {
 
-// How a bitmap lies in the window when its matrix keeps it axis-aligned: mirrored on either
-// axis and/or with its rows and columns swapped (a quarter turn is a swap and one mirror).
-struct BitmapTurn {
-  bool swap = false;   // source x runs down the window, source y across
-  bool flipX = false;  // the window's x runs against the (possibly swapped) source axis
-  bool flipY = false;
-  bool operator==(const BitmapTurn&) const = default;
-};
+using BitmapTurn = swf::PixelTurn;
 
 // The bitmap resampled to `width` x `height` window pixels, turned by `turn`.
 std::unique_ptr<DecodedBitmap> ResampleBitmap(const DecodedBitmap& source, int width, int height,
                                               BitmapTurn turn, bool smooth, bool repeat);
-
-// Resamples `source` (premultiplied) to `width` x `height` pixels with the shared resampler;
-// `pixels` receives width * height pixels. The edges clamp, or wrap for a repeating fill.
-void ResizePixels(const uint32_t* source, int sourceWidth, int sourceHeight, uint32_t* pixels,
-                  int width, int height, bool repeat);
 
 class ScaledBitmapCache {
  public:
