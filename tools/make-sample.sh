@@ -12,7 +12,9 @@ for f in "$pack" build/windows/app/pageturn.exe build/windows/standin/flash.ocx;
 done
 pages=build/sample-pages
 rm -rf "$pages"
-python3 sample/draw-pages.py "$pages" --pages 6 --jpeg-even
+# Pages of two sizes (page 3 on its side) and a photo taken sideways, turned upright by its EXIF
+# orientation: the stage takes the size most pages have, every page fitted and centred on it.
+python3 sample/draw-pages.py "$pages" --pages 5 --jpeg-even --landscape 3 --photo
 # The player and runtime are found where the Windows build puts them, beside the native tool's
 # build tree.
 "$pack" make "$pages" -o build/Sample.exe --caption "Pageturn Sample Book"

@@ -62,7 +62,7 @@ TShot CaptureScreen(const RECT& r) {
 }
 
 // A PNG of one colour with a black block in its top left corner.
-std::string PagePng(std::uint32_t colour) {
+std::string PagePng(std::uint32_t colour, int width = kPageWidth, int height = kPageHeight) {
   auto be32 = [](std::uint32_t v) {
     return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
   };
@@ -72,16 +72,17 @@ std::string PagePng(std::uint32_t colour) {
     return be32(std::uint32_t(data.size())) + body + be32(std::uint32_t(crc));
   };
   std::vector<std::uint8_t> rows;
-  for (int y = 0; y < kPageHeight; ++y) {
+  for (int y = 0; y < height; ++y) {
     rows.push_back(0);  // no filter
-    for (int x = 0; x < kPageWidth; ++x) {
+    for (int x = 0; x < width; ++x) {
       const std::uint32_t c = x < kCorner && y < kCorner ? 0 : colour;
       rows.insert(rows.end(), {std::uint8_t(c >> 16), std::uint8_t(c >> 8), std::uint8_t(c)});
     }
   }
   const std::vector<std::uint8_t> packed = swf::Deflate(rows);
   return std::string("\x89PNG\r\n\x1a\n", 8) +
-         chunk("IHDR", be32(kPageWidth) + be32(kPageHeight) + std::string("\x08\x02\0\0\0", 5)) +
+         chunk("IHDR", be32(std::uint32_t(width)) + be32(std::uint32_t(height)) +
+                           std::string("\x08\x02\0\0\0", 5)) +
          chunk("IDAT", std::string(packed.begin(), packed.end())) + chunk("IEND", "");
 }
 
@@ -251,6 +252,150 @@ TEST_F(MadeBook, ShowsPageOneAndTurnsPagesByKeysClicksAndFullScreen) {
   DWORD code = 99;
   ASSERT_TRUE(process.WaitForExit(10000, &code));
   EXPECT_EQ(code, 0u);
+}
+
+// Pages of three sizes on the stage of the size most of them have (200 x 150), played in two
+// window shapes: each picture fitted inside the stage, aspect kept, centred, the rest of the
+// stage the book's background.
+TEST(MadeBookLayout, PagesOfThreeSizesAreFittedAndCentredInTwoWindowShapes) {
+  const struct {
+    int width, height;
+    std::uint32_t colour;
+  } pages[] = {
+      {200, 150, 0xE03020}, {100, 150, 0x20B040}, {300, 150, 0x2050E0}, {200, 150, 0xE0C020}};
+  const std::string folder = BooksFolder() + "\\sizes-pages";
+  ::CreateDirectoryA(folder.c_str(), nullptr);
+  for (int n = 0; n < 4; ++n) {
+    std::FILE* f = std::fopen((folder + "\\page" + std::to_string(n + 1) + ".png").c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    const std::string png = PagePng(pages[n].colour, pages[n].width, pages[n].height);
+    std::fwrite(png.data(), 1, png.size(), f);
+    std::fclose(f);
+  }
+  for (const auto& [windowWidth, windowHeight] : {std::pair{600, 440}, std::pair{360, 600}}) {
+    SCOPED_TRACE(std::to_string(windowWidth) + " x " + std::to_string(windowHeight));
+    const std::string book = BooksFolder() + "\\sizes-" + std::to_string(windowWidth) + ".exe";
+    std::ostringstream out, err;
+    ASSERT_EQ(RunPackCommand({"make", folder, "-o", book, "--mode", "1", "--width",
+                              std::to_string(windowWidth), "--height", std::to_string(windowHeight),
+                              "--no-page-numbers", "--player", PlayerPath(), "--runtime",
+                              LinuxToWine(STANDIN_FLASH_PATH)},
+                             out, err, false),
+              0)
+        << err.str();
+    TBookProcess process(book, "");
+    ASSERT_TRUE(process.WaitForWindow());
+    auto key = [&](WORD vk) {
+      const RECT client = ClientOnScreen(process.Window());
+      const HWND player =
+          ::WindowFromPoint({(client.left + client.right) / 2, (client.top + client.bottom) / 2});
+      ::PostMessageA(player, WM_KEYDOWN, vk, 1);
+      ::PostMessageA(player, WM_KEYUP, vk, 0xC0000001u);
+    };
+    for (int n = 0; n < 4; ++n) {
+      SCOPED_TRACE("page " + std::to_string(n + 1));
+      if (n > 0) key(VK_RIGHT);
+      const auto& page = pages[n];
+      std::string problem;
+      const bool shown = WaitUntil(kPlayTimeoutMs, [&] {
+        const RECT client = ClientOnScreen(process.Window());
+        const RECT stage = StageOnScreen(client);
+        const double k = double(stage.right - stage.left) / kPageWidth;
+        const double fit =
+            std::min(double(kPageWidth) / page.width, double(kPageHeight) / page.height);
+        const double w = page.width * fit * k, h = page.height * fit * k;
+        const double left = (stage.left + stage.right - w) / 2,
+                     top = (stage.top + stage.bottom - h) / 2;
+        const TShot shot = CaptureScreen(client);
+        if (shot.pixels.empty()) return (problem = "no capture").empty();
+        auto at = [&](double x, double y) {
+          return shot.At(int(x) - client.left, int(y) - client.top);
+        };
+        const double cx = left + w / 2, cy = top + h / 2;
+        const struct {
+          const char* where;
+          double x, y;
+          std::uint32_t colour;
+        } points[] = {
+            {"centre", cx, cy, page.colour},
+            {"near the left edge", left + 3, cy, page.colour},
+            {"near the right edge", left + w - 4, cy, page.colour},
+            {"near the top edge", cx, top + 3, page.colour},
+            {"near the bottom edge", cx, top + h - 4, page.colour},
+            {"in the corner block", left + 4, top + 4, 0},
+        };
+        for (const auto& p : points) {
+          if (at(p.x, p.y) != p.colour) {
+            char text[96];
+            std::snprintf(text, sizeof text, "%s: %06X", p.where, at(p.x, p.y));
+            problem = text;
+            return false;
+          }
+        }
+        // Beside a picture narrower or lower than the stage, still inside the stage.
+        if (left - stage.left > 6 && at(left - 4, cy) != kBookBackground)
+          return (problem = "left of the picture: not the background").empty();
+        if (stage.bottom - (top + h) > 6 && at(cx, top + h + 4) != kBookBackground)
+          return (problem = "below the picture: not the background").empty();
+        return true;
+      });
+      EXPECT_TRUE(shown) << problem;
+    }
+    process.Post(WM_CLOSE);
+    ASSERT_TRUE(process.WaitForExit(10000, nullptr));
+  }
+}
+
+// Where clicks land: the halves of the whole window count, the bands beside the stage included;
+// the first click after start turns; a double click turns twice; the wheel does nothing (the
+// movies have no listener for it).
+TEST_F(MadeBook, ClicksTurnByTheHalvesOfTheWholeWindow) {
+  TBookProcess process(book_, "");
+  ASSERT_TRUE(process.WaitForWindow());
+  ASSERT_TRUE(ShowsPage(process.Window(), 1));
+  auto send = [&](double fx, double fy, std::initializer_list<UINT> messages) {
+    const RECT client = ClientOnScreen(process.Window());
+    POINT at{client.left + int(fx * (client.right - client.left)),
+             client.top + int(fy * (client.bottom - client.top))};
+    const HWND target = ::WindowFromPoint(at);
+    ::ScreenToClient(target, &at);
+    const LPARAM where = MAKELPARAM(at.x, at.y);
+    ::PostMessageA(target, WM_MOUSEMOVE, 0, where);
+    for (UINT m : messages)
+      ::PostMessageA(target, m, m == WM_MOUSEWHEEL ? MAKEWPARAM(0, WHEEL_DELTA) : 0, where);
+  };
+  const std::initializer_list<UINT> click = {WM_LBUTTONDOWN, WM_LBUTTONUP};
+  const struct Step {
+    const char* what;
+    double fx, fy;
+    std::initializer_list<UINT> messages;
+    int page;
+  } steps[] = {
+      {"the first click after start, right of the middle", 0.7, 0.5, click, 2},
+      {"the band beside the stage, right", 0.99, 0.5, click, 3},
+      {"the band beside the stage, left", 0.01, 0.5, click, 2},
+      {"the top edge, left of the middle", 0.2, 0.01, click, 1},
+      {"the bottom edge, right of the middle", 0.8, 0.99, click, 2},
+      {"the wheel", 0.7, 0.5, {WM_MOUSEWHEEL}, 2},
+      {"then a click on the left half", 0.3, 0.5, click, 1},
+      {"a double click on the right half",
+       0.7,
+       0.5,
+       {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP},
+       3},
+      {"a double click on the left half",
+       0.3,
+       0.5,
+       {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP},
+       1},
+  };
+  for (const auto& s : steps) {
+    SCOPED_TRACE(s.what);
+    send(s.fx, s.fy, s.messages);
+    EXPECT_TRUE(ShowsPage(process.Window(), s.page));
+  }
+  process.Post(WM_CLOSE);
+  ASSERT_TRUE(process.WaitForExit(10000, nullptr));
 }
 
 }  // namespace
