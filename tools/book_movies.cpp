@@ -34,6 +34,10 @@ constexpr uint32_t kPlateColour = 0x202020, kFigureColour = 0xF0F0F0;
 // The click halves reach this many stage sizes beyond the stage on every side, so that the
 // bands beside a letterboxed stage count for their side in any window a screen can have.
 constexpr int32_t kBandReach = 16;
+// A page turns on the press of a click, whether the pointer was seen over the button first or
+// not: a player that has not yet tracked the pointer (the first click after start) still turns.
+constexpr uint16_t kPress =
+    swf::ButtonCondAction::kOverUpToOverDown | swf::ButtonCondAction::kIdleToOverDown;
 
 void AddEdges(std::vector<swf::ShapeRecord>& records, int32_t dx, int32_t dy) {
   while (dx != 0 || dy != 0) {
@@ -509,7 +513,7 @@ swf::Movie NavigatorMovie(int pageCount, std::uint32_t stageWidth, std::uint32_t
   };
   const ActionList next = {Simple(swf::kActionNextFrame)}, back = {Simple(swf::kActionPrevFrame)};
   std::vector<swf::ButtonCondAction> forward = {
-      {swf::ButtonCondAction::kOverDownToOverUp, next},
+      {kPress, next},
       key(swf::kKeyRight, next),
       key(swf::kKeyPageDown, next),
       key(swf::kKeyDown, next),
@@ -531,7 +535,7 @@ swf::Movie NavigatorMovie(int pageCount, std::uint32_t stageWidth, std::uint32_t
   first.tags = {
       Rectangle(kLeftHalfShape, {-reach, middle, -reach, height + reach}, hitFill),
       Rectangle(kRightHalfShape, {middle, width + reach, -reach, height + reach}, hitFill),
-      HitButton(kBackButton, kLeftHalfShape, {{swf::ButtonCondAction::kOverDownToOverUp, back}}),
+      HitButton(kBackButton, kLeftHalfShape, {{kPress, back}}),
       HitButton(kForwardButton, kRightHalfShape, std::move(forward)),
       Place(kBackButton, 1),
       Place(kForwardButton, 2)};

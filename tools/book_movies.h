@@ -51,7 +51,7 @@ int PageLevel(int number, int count);
 // The navigator: frame N (from 0) shows page N+1 and stops. The page shown plays in its level
 // (PageLevel) and the next one is loaded behind it, so a forward turn unloads the page on top
 // and shows a page already there; a backward turn loads its page over the one shown; a jump
-// loads both afresh. A click on the right half of the window (the stage's right half and the
+// loads both afresh. A press on the right half of the window (the stage's right half and the
 // band beside it), Right, Page Down, Down or Space turn forward; the left half, Left, Page Up,
 // Up or Backspace back; Home and End go to the first and last page; F toggles full screen
 // through FSCommand "fullscreen". At start it probes its host through ExternalInterface (the

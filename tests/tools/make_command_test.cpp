@@ -437,7 +437,7 @@ class NavigatorPlayer {
       for (const auto& cond : b->actions)
         if (cond.KeyCode() == code) Run(cond.actions);
   }
-  // A press and release inside the HitTest area that holds the point (stage pixels).
+  // A press inside the HitTest area that holds the point (stage pixels): pages turn on it.
   void Click(int x, int y) {
     for (const auto* b : buttons_) {
       const swf::DefineShape* area = HitArea(*b);
@@ -445,7 +445,7 @@ class NavigatorPlayer {
           y * 20 < area->bounds.yMin || y * 20 >= area->bounds.yMax)
         continue;
       for (const auto& cond : b->actions)
-        if (cond.conditions & swf::ButtonCondAction::kOverDownToOverUp) Run(cond.actions);
+        if (cond.conditions & swf::ButtonCondAction::kOverUpToOverDown) Run(cond.actions);
     }
   }
   std::vector<std::string> TakeRequests() { return std::exchange(requests_, {}); }
