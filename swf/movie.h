@@ -315,7 +315,7 @@ struct Movie {
   std::optional<uint32_t> backgroundColor;  // 0xRRGGBB
   // JPEGTables: the tables stream that every DefineBits of the movie is decoded with.
   std::optional<std::vector<uint8_t>> jpegTables;
-  std::vector<Frame> frames;                // one per ShowFrame
+  std::vector<Frame> frames;  // one per ShowFrame
 };
 
 }  // namespace swf

@@ -655,8 +655,9 @@ Movie ReadMovie(std::span<const uint8_t> bytes) {
       case kTagDefineBits:
       case kTagDefineBitsJpeg2:
       case kTagDefineBitsJpeg3: {
-        DefineBitsJpeg b =
-            ReadJpeg(payload, code == kTagDefineBitsJpeg3 ? 3 : code == kTagDefineBits ? 1 : 2);
+        DefineBitsJpeg b = ReadJpeg(payload, code == kTagDefineBitsJpeg3 ? 3
+                                             : code == kTagDefineBits    ? 1
+                                                                         : 2);
         characters.Define(b.id);
         pending.tags.push_back(std::move(b));
         break;

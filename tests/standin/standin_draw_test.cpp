@@ -481,8 +481,7 @@ TEST_F(Player, JpegTablesAndJpeg3AlphaAreReadAsFlashReadsThem) {
     const int tolerance = i == 2 ? 0 : 24;  // JPEG is lossy
     for (int y : {8, 32}) {
       EXPECT_TRUE(Near(shot.At(i * 40 + 8, y), kRed, tolerance)) << Hex(shot.At(i * 40 + 8, y));
-      EXPECT_TRUE(Near(shot.At(i * 40 + 32, y), kGreen, tolerance))
-          << Hex(shot.At(i * 40 + 32, y));
+      EXPECT_TRUE(Near(shot.At(i * 40 + 32, y), kGreen, tolerance)) << Hex(shot.At(i * 40 + 32, y));
     }
   }
 }

@@ -341,8 +341,8 @@ TEST(SwfWriter, MovieFieldsRoundTripInBothContainers) {
     m.backgroundColor = 0xFEDCBA;
     m.jpegTables = Bytes{0xFF, 0xD8, 0xFF, 0xD9};
     m.frames.resize(300);
-    m.frames[1].tags = {DefineBitsJpeg{.id = 1, .version = 1, .image = {0xFF, 0xD8, 0xFF, 0xC0},
-                                       .kind = ImageKind::kJpeg}};
+    m.frames[1].tags = {DefineBitsJpeg{
+        .id = 1, .version = 1, .image = {0xFF, 0xD8, 0xFF, 0xC0}, .kind = ImageKind::kJpeg}};
     m.frames[299].actions = {{{.code = kActionStop}}};
     Bytes file = WriteMovie(m);
     EXPECT_EQ(file[0], compressed ? 'C' : 'F');
