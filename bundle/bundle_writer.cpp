@@ -113,13 +113,19 @@ std::int64_t WriteBundleSection(TStream& out, const std::vector<std::string>& en
 
 void TBundleWriter::AddEntry(const std::string& name, std::string bytes) {
   TEntry entry{CheckedName(name), std::move(bytes), {}};
-  const std::string lower = LowerAscii(entry.name), key = BundleNameKey(entry.name);
-  for (const TEntry& other : entries_) {
-    if (LowerAscii(other.name) == lower || BundleNameKey(other.name) == key) {
-      throw Error("Two entries named \"" + other.name + "\" and \"" + entry.name + "\"");
-    }
+  std::string lower = LowerAscii(entry.name), key = BundleNameKey(entry.name);
+  const std::size_t* clash = nullptr;
+  if (auto same = byLower_.find(lower); same != byLower_.end()) {
+    clash = &same->second;
+  } else if (auto equal = byKey_.find(key); equal != byKey_.end()) {
+    clash = &equal->second;
+  }
+  if (clash) {
+    throw Error("Two entries named \"" + entries_[*clash].name + "\" and \"" + entry.name + "\"");
   }
   entries_.push_back(std::move(entry));
+  byLower_.emplace(std::move(lower), entries_.size() - 1);
+  byKey_.emplace(std::move(key), entries_.size() - 1);
 }
 
 void TBundleWriter::AddFile(const std::string& name, const std::string& path) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "core/stream.h"
@@ -55,6 +56,9 @@ class TBundleWriter {
   std::int64_t TotalSize() const;
 
   std::vector<TEntry> entries_;
+  // Every name's lower-case form and its name key, to the entry that has it: one look-up per
+  // added entry finds a clash.
+  std::unordered_map<std::string, std::size_t> byLower_, byKey_;
   bool digest_ = false;
 };
 
