@@ -1,6 +1,8 @@
 #include "bundle/bundle_writer.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <limits>
 #include <memory>
@@ -201,9 +203,23 @@ std::int64_t TBundleWriter::WriteBundle(TStream& out, const TPackProgress& progr
   return writer.Finish();
 }
 
+namespace {
+
+std::string PartialBookName(const std::string& book) {
+  // Two runs writing one book (two makes, or two threads) each have a file of their own; the
+  // one renamed last wins, whole.
+  static std::atomic<unsigned> counter{0};
+  const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+  return book + "." + std::to_string(bundle_platform::ProcessNumber()) + "-" +
+         std::to_string(++counter) + "-" + std::to_string(static_cast<unsigned>(now) & 0xFFFFFF) +
+         ".partial";
+}
+
+}  // namespace
+
 void TBundleWriter::WriteBook(const std::string& player, const std::string& book,
                               const TPackProgress& progress) const {
-  const std::string temporary = book + ".partial";
+  const std::string temporary = PartialBookName(book);
   try {
     {
       TFileStream in(player, TFileStream::Mode::OpenReadShareAll);
@@ -211,6 +227,9 @@ void TBundleWriter::WriteBook(const std::string& player, const std::string& book
       const std::int64_t playerSize = in.Size();
       out.CopyFrom(in, playerSize);
       WriteBundle(out, progress);
+      // On the disk before the rename: a crash then leaves the old book or the new one, never
+      // a renamed file whose data was still in the cache.
+      bundle_platform::FlushToDisk(out);
     }
     bundle_platform::CopyPermissions(player, temporary);
     bundle_platform::MoveOnto(temporary, book);

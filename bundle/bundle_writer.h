@@ -42,7 +42,9 @@ class TBundleWriter {
   // The bundle section at the stream's position; returns S.
   std::int64_t WriteBundle(TStream& out, const TPackProgress& progress = {}) const;
   // A copy of the player with the bundle appended, written to a temporary file beside the book
-  // and renamed onto it, so a failure never leaves a half-written book behind.
+  // (a name of its own per run: BOOK.PROCESS-N-T.partial), flushed to the disk and renamed onto
+  // the book, so a failure never leaves a half-written book behind and two runs writing one
+  // book never write into each other's file.
   void WriteBook(const std::string& player, const std::string& book,
                  const TPackProgress& progress = {}) const;
 
