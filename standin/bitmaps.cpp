@@ -95,7 +95,8 @@ std::unique_ptr<DecodedBitmap> DecodeImage(const std::vector<uint8_t>& image) {
 std::unique_ptr<DecodedBitmap> DecodeJpeg(const ::swf::DefineBitsJpeg& tag,
                                           const std::vector<uint8_t>& image) {
   auto bitmap = DecodeImage(image);
-  if (tag.version == 3 && !tag.alphaZlib.empty()) {
+  // PNG and GIF carry their own transparency; JPEG3's alpha is for JPEG data alone.
+  if (tag.version == 3 && tag.kind == ::swf::ImageKind::kJpeg && !tag.alphaZlib.empty()) {
     // One alpha byte per pixel; the colours are not premultiplied in the file.
     uint64_t count = uint64_t(bitmap->width()) * bitmap->height();
     std::vector<uint8_t> alpha = ::swf::Inflate(tag.alphaZlib, count, kMaxBitmapBytes);
@@ -205,7 +206,8 @@ void BitmapCache::Release(uint64_t bytes) {
   g_processTotal -= bytes;
 }
 
-const DecodedBitmap* BitmapCache::Get(uint16_t id, const ::swf::Tag* tag, std::wstring* error) {
+const DecodedBitmap* BitmapCache::Get(uint16_t id, const ::swf::Tag* tag, std::wstring* error,
+                                      std::span<const uint8_t> jpegTables) {
   auto found = bitmaps_.find(id);
   if (found != bitmaps_.end()) return found->second.get();
   std::unique_ptr<DecodedBitmap> bitmap;
@@ -216,7 +218,7 @@ const DecodedBitmap* BitmapCache::Get(uint16_t id, const ::swf::Tag* tag, std::w
     const auto* jpeg = tag ? std::get_if<::swf::DefineBitsJpeg>(tag) : nullptr;
     const auto* lossless = tag ? std::get_if<::swf::DefineBitsLossless>(tag) : nullptr;
     if (jpeg) {
-      image = ::swf::StandaloneImage(*jpeg);
+      image = ::swf::StandaloneImage(*jpeg, jpegTables);
       ::swf::ImageSize size = HeaderSize(image);
       claimed = PixelBytes(size.width, size.height);
     } else if (lossless) {
