@@ -14,7 +14,8 @@ echo "== fetching Ruffle $version from the npm registry"
 work="$(mktemp -d "$root/build/ruffle-fetch.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 archive="$(cd "$work" && npm pack --silent "@ruffle-rs/ruffle@$version")"
-actual="sha512-$(openssl dgst -sha512 -binary "$work/$archive" | base64 -w0)"
+actual="sha512-$(python3 -c 'import base64, hashlib, sys
+print(base64.b64encode(hashlib.sha512(open(sys.argv[1], "rb").read()).digest()).decode())' "$work/$archive")"
 if [ "$actual" != "$integrity" ]; then
   echo "Ruffle $version: the archive's hash $actual is not the published $integrity" >&2
   exit 1
