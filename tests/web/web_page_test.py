@@ -266,6 +266,9 @@ class WebFolder(unittest.TestCase):
         self.open()
         self.assertEqual(self.browser.title, "Sample <Book>")
         self.wait_for_page(1, "page-1")
+        # Ruffle drops the first click (see the next test); on page 1 a click on the left half
+        # asks for nothing, so it is spent there.
+        self.click_at(0.25)
         steps = [(lambda: self.keys(Keys.ARROW_RIGHT), 2, "right"),
                  (lambda: self.click_at(0.75), 3, "click-right-half"),
                  (lambda: self.keys(Keys.ARROW_LEFT), 2, "left"),
@@ -276,6 +279,16 @@ class WebFolder(unittest.TestCase):
             with self.subTest(name):
                 act()
                 self.wait_for_page(page, name)
+
+    # Not yet: Ruffle 0.6.0 lets the first pressed pointer through to the page but not to the
+    # movie (its canvas handler neither captures the pointer nor takes the press), whatever the
+    # page's focus; from the second click on, clicks reach the movie.
+    @unittest.expectedFailure
+    def test_the_first_click_reaches_the_movie(self):
+        self.open()
+        self.wait_for_page(1, "before-the-first-click")
+        self.click_at(0.75)
+        self.wait(lambda: self.browser.current_url.endswith("#p=2"), "the first click", 15)
 
     def test_f_enters_and_leaves_full_screen_on_the_browsers_state(self):
         self.open()
