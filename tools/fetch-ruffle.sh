@@ -11,13 +11,14 @@ target="$root/build/ruffle"
 
 [ "$(cat "$target/.version" 2>/dev/null)" = "$version $integrity" ] && exit 0
 echo "== fetching Ruffle $version from the npm registry"
+mkdir -p "$root/build"
 work="$(mktemp -d "$root/build/ruffle-fetch.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 archive="$(cd "$work" && npm pack --silent "@ruffle-rs/ruffle@$version")"
 actual="sha512-$(python3 -c 'import base64, hashlib, sys
 print(base64.b64encode(hashlib.sha512(open(sys.argv[1], "rb").read()).digest()).decode())' "$work/$archive")"
 if [ "$actual" != "$integrity" ]; then
-  echo "Ruffle $version: the archive's hash $actual is not the published $integrity" >&2
+  echo "Ruffle $version: the archive's hash $actual is not the pinned one, $integrity, that the registry published" >&2
   exit 1
 fi
 tar -xzf "$work/$archive" -C "$work"
