@@ -250,7 +250,8 @@ int Extract(const std::vector<std::string>& args, std::ostream& out) {
 }
 
 int Verify(const std::vector<std::string>& args, std::ostream& out) {
-  out << "ok: " << VerifyBook(OneBookArgument(args)) << "\n";
+  const std::string summary = VerifyBook(OneBookArgument(args));
+  out << "ok: " << summary << "\n";
   return kPackOk;
 }
 
