@@ -20,7 +20,7 @@
 #include <memory>
 #include <string>
 
-#include "app/forms.h"
+#include "forms/forms.h"
 #include "content/flash_player_control_base.h"
 #include "core/com.h"
 #include "core/stream.h"
@@ -288,6 +288,7 @@ class TFlashPlayerControl : public TWinControl,
   void InstallMessageHandlers();
   void MouseMessage(TMessage& message, const TMessageHandler& base);
   HRESULT AmbientProperty(DISPID id, VARIANT* result);
+  void AnswerHostProbe() noexcept;
   static HRESULT CreateFontDispatch(const TFont& font, IDispatch** dispatch);
   TMainMenu* FindMergeMenu();
 

@@ -204,5 +204,20 @@ TEST_F(Gates, MethodResultsComeFromTheRuntime) {
   EXPECT_EQ(control->FlashVersion(), 9 << 16);
 }
 
+// Playing reaches the runtime only at run time: in design mode it is the cache both ways.
+TEST_F(Gates, PlayingStaysWithTheCacheInDesignMode) {
+  MakeControl();
+  fake->numbers["Playing"] = 0;
+  control->SetDesignMode(true);
+  fake->calls.clear();
+  control->SetPlaying(1);
+  EXPECT_EQ(control->Playing(), -1);
+  EXPECT_EQ(fake->Calls("put_Playing") + fake->Calls("get_Playing"), "");
+  control->SetDesignMode(false);
+  EXPECT_EQ(control->Playing(), 0) << "the runtime's own value at run time";
+  control->SetPlaying(1);
+  EXPECT_EQ(fake->Calls("put_Playing"), "put_Playing(-1)");
+}
+
 }  // namespace
 }  // namespace pageturn::test
