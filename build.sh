@@ -8,7 +8,7 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 cd "$root"
 
 packages=(cmake ninja-build g++ clang python3 libclang-rt-14-dev googletest libgtest-dev libgmock-dev
-          g++-mingw-w64-i686 libz-mingw-w64-dev zlib1g-dev
+          g++-mingw-w64-i686 libz-mingw-w64-dev zlib1g-dev libjpeg62-turbo-dev libpng-dev libstb-dev
           wine wine32:i386 wine64 xvfb x11-utils xdotool imagemagick)
 
 setup() {

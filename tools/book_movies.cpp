@@ -161,7 +161,9 @@ swf::Movie PageMovie(std::vector<std::uint8_t> picture, const TPictureSize& size
   swf::DefineBitsJpeg bitmap;
   bitmap.id = kPictureBitmap;
   bitmap.image = std::move(picture);
-  bitmap.kind = size.kind == TPictureKind::kPng ? swf::ImageKind::kPng : swf::ImageKind::kJpeg;
+  bitmap.kind = size.kind == TPictureKind::kPng   ? swf::ImageKind::kPng
+                : size.kind == TPictureKind::kGif ? swf::ImageKind::kGif
+                                                  : swf::ImageKind::kJpeg;
   swf::FillStyle fill;
   fill.type = swf::FillStyle::kClippedBitmap;
   fill.bitmapId = kPictureBitmap;
