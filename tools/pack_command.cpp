@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <sstream>
 #include <stdexcept>
 
 #include "bundle/bundle_names.h"
@@ -17,6 +18,7 @@
 #include "tools/make_command.h"
 #include "tools/pages_command.h"
 #include "tools/rescue_command.h"
+#include "tools/web_command.h"
 
 namespace pageturn {
 
@@ -33,6 +35,7 @@ const char kUsage[] =
     "  info BOOK.exe\n"
     "  pages OLD.exe -o DIR [--thumbs-for-missing] [--skip-damaged]\n"
     "  rescue OLD.exe -o NEW.exe [--caption TEXT] [--mode N] [--width W] [--height H] ...\n"
+    "  web BOOK.exe -o DIR [--title TEXT] [--ruffle DIR] [--force] [--allow-script]\n"
     "Each command takes --help. Exit codes: 0 ok, 1 bad book, 2 bad usage.\n";
 
 const std::map<std::string, std::string> kCommandHelp = {
@@ -251,28 +254,8 @@ int Extract(const std::vector<std::string>& args, std::ostream& out) {
 }
 
 int Verify(const std::vector<std::string>& args, std::ostream& out) {
-  const TOpenBook book(OneBookArgument(args));
-  std::set<std::int32_t> named;
-  std::size_t absent = 0;
-  for (const TBundleIndexLine& line : book.lines) {
-    const std::int32_t number = BundleIndexNumber(line.value);
-    // A value that reads as 0 (0, empty, no number) marks the name absent, as lookups read it.
-    if (number == 0) {
-      ++absent;
-      continue;
-    }
-    book.CheckFetchable(line);
-    named.insert(number);
-  }
-  // Reading every entry proves that each one lies inside the file.
-  TCountingStream sink;
-  for (std::int32_t n = 0; n < book.reader.EntryCount(); ++n) book.reader.ReadEntry(n, sink);
-  out << "ok: " << book.reader.EntryCount() << " entries, " << sink.written << " bytes, "
-      << (book.reader.DigestFlag() != 0 ? "digest verified" : "no digest");
-  const std::size_t unnamed = static_cast<std::size_t>(book.reader.EntryCount() - 1) - named.size();
-  if (unnamed > 0) out << ", " << unnamed << " entries not in the index";
-  if (absent > 0) out << ", " << absent << " index lines naming no entry (value 0)";
-  out << "\n";
+  const std::string summary = VerifyBook(OneBookArgument(args));
+  out << "ok: " << summary << "\n";
   return kPackOk;
 }
 
@@ -317,6 +300,32 @@ bool IsSafeEntryPath(const std::string& name) {
   }
 }
 
+std::string VerifyBook(const std::string& path) {
+  const TOpenBook book(path);
+  std::set<std::int32_t> named;
+  std::size_t absent = 0;
+  for (const TBundleIndexLine& line : book.lines) {
+    const std::int32_t number = BundleIndexNumber(line.value);
+    // A value that reads as 0 (0, empty, no number) marks the name absent, as lookups read it.
+    if (number == 0) {
+      ++absent;
+      continue;
+    }
+    book.CheckFetchable(line);
+    named.insert(number);
+  }
+  // Reading every entry proves that each one lies inside the file.
+  TCountingStream sink;
+  for (std::int32_t n = 0; n < book.reader.EntryCount(); ++n) book.reader.ReadEntry(n, sink);
+  std::ostringstream out;
+  out << book.reader.EntryCount() << " entries, " << sink.written << " bytes, "
+      << (book.reader.DigestFlag() != 0 ? "digest verified" : "no digest");
+  const std::size_t unnamed = static_cast<std::size_t>(book.reader.EntryCount() - 1) - named.size();
+  if (unnamed > 0) out << ", " << unnamed << " entries not in the index";
+  if (absent > 0) out << ", " << absent << " index lines naming no entry (value 0)";
+  return out.str();
+}
+
 int RunPackCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                    bool interactive) {
   if (args.empty()) {
@@ -338,6 +347,8 @@ int RunPackCommand(const std::vector<std::string>& args, std::ostream& out, std:
     return RunRescueCommand(std::vector<std::string>(args.begin() + 1, args.end()), out, err,
                             interactive);
   }
+  if (command == "web")
+    return RunWebCommand(std::vector<std::string>(args.begin() + 1, args.end()), out, err);
   const auto help = kCommandHelp.find(command);
   if (help == kCommandHelp.end()) {
     err << "pageturn-pack: unknown command \"" << command << "\"\n" << kUsage;
