@@ -128,7 +128,7 @@ class TestSurface final
       r.Add(L"stop_hr", Hex(result.stopResult));
       r.Add(L"response_code", result.responseCode);
       r.Add(L"header", EscapeLineBreaks(result.header));
-      r.Add(L"sequence", Join(result.sequence, L","));
+      r.Add(L"sequence", result.sequence.Join(L","));
       r.Add(L"bytes", (long long)result.bytes.size());
       ThrowIfFailed(ReturnBytes(result.bytes, bytes));
       return r.Return(report);

@@ -18,6 +18,7 @@
 #include "tools/make_command.h"
 #include "tools/pages_command.h"
 #include "tools/rescue_command.h"
+#include "tools/tool_files.h"
 #include "tools/web_command.h"
 
 namespace pageturn {
@@ -148,15 +149,7 @@ int Pack(const std::vector<std::string>& args, std::ostream& out, bool interacti
   if (!std::filesystem::is_regular_file(player))
     throw Error("Cannot open player \"" + player + "\"");
   // A book written into its own folder would carry its previous version on the next pack.
-  {
-    namespace fs = std::filesystem;
-    fs::path folder = fs::weakly_canonical(from);
-    if (folder.filename().empty()) folder = folder.parent_path();  // "dir/" ends in an empty part
-    const fs::path book = fs::weakly_canonical(output);
-    const auto [stop, unused] =
-        std::mismatch(folder.begin(), folder.end(), book.begin(), book.end());
-    if (stop == folder.end()) throw TUsageError("OUT.exe must not lie inside BOOKDIR");
-  }
+  if (PathLiesInside(from, output)) throw TUsageError("OUT.exe must not lie inside BOOKDIR");
 
   TBundleWriter writer;
   writer.AddFolder(from);
