@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/forms.h"
+#include "forms/forms.h"
 #include "core/stream.h"
 #include "flashhost/flash_player_control.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "app/UfrmMain.h"
-#include "app/forms.h"
+#include "forms/forms.h"
 #include "app/log4dp.h"
 #include "content/content_manager.h"
 #include "runtime/flash_control_unit.h"

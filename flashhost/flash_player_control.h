@@ -20,7 +20,7 @@
 #include <memory>
 #include <string>
 
-#include "app/forms.h"
+#include "forms/forms.h"
 #include "content/flash_player_control_base.h"
 #include "core/com.h"
 #include "core/stream.h"

@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "player.h"
-#include "swf/geometry.h"
+#include "stage/geometry.h"
 
 namespace standin {
 

@@ -13,8 +13,8 @@
 
 #include "bitmaps.h"
 #include "bounded_log.h"
-#include "swf/geometry.h"
-#include "swf/timeline.h"
+#include "stage/geometry.h"
+#include "stage/timeline.h"
 #include "url_fetch.h"
 
 namespace standin {

@@ -102,6 +102,37 @@ ActionList FullScreenToggle() {
   return list;
 }
 
+// Frame 0's page, opened instead at the page named by the variable `page` (FlashVars in a web
+// page) the first time the navigator starts; any other value opens page 1.
+ActionList StartPage(int pageCount, const ActionList& firstPage) {
+  ActionList list;
+  Append(list, {Push({Str("started")}), Simple(swf::kActionGetVariable), Push({Str("yes")}),
+                Simple(swf::kActionEquals2)});
+  const size_t toFirst = list.size();
+  list.push_back(Branch(swf::kActionIf, 0));
+  Append(list, {Push({Str("started"), Str("yes")}), Simple(swf::kActionSetVariable)});
+  std::vector<size_t> toEnd;
+  for (int page = 2; page <= pageCount; ++page) {
+    Append(list, {Push({Str("page")}), Simple(swf::kActionGetVariable), Push({Int(page)}),
+                  Simple(swf::kActionEquals2), Simple(swf::kActionNot)});
+    const size_t toNext = list.size();
+    list.push_back(Branch(swf::kActionIf, 0));
+    list.push_back(GotoFrame(uint16_t(page - 1)));
+    toEnd.push_back(list.size());
+    list.push_back(Branch(swf::kActionJump, 0));
+    list[toNext].branchTarget = list.size();
+  }
+  list[toFirst].branchTarget = list.size();
+  const size_t offset = list.size();
+  for (ActionRecord record : firstPage) {
+    if (record.code == swf::kActionIf || record.code == swf::kActionJump)
+      record.branchTarget += offset;
+    list.push_back(std::move(record));
+  }
+  for (size_t at : toEnd) list[at].branchTarget = list.size();
+  return list;
+}
+
 swf::DefineButton2 HitButton(uint16_t id, uint16_t shape,
                              std::vector<swf::ButtonCondAction> actions) {
   swf::DefineButton2 button;
@@ -182,9 +213,12 @@ swf::Movie NavigatorMovie(int pageCount, std::uint32_t stageWidth, std::uint32_t
   first.actions.push_back(HostProbe());
   movie.frames.push_back(std::move(first));
   movie.frames.resize(size_t(pageCount));
-  for (int page = 0; page < pageCount; ++page)
-    movie.frames[size_t(page)].actions.push_back(
-        {GetUrl(PageMovieName(page + 1), "_level1"), Simple(swf::kActionStop)});
+  for (int page = 0; page < pageCount; ++page) {
+    // The page shown is told to the host: a web page keeps it in its address.
+    ActionList show = {GetUrl("FSCommand:page", std::to_string(page + 1)),
+                       GetUrl(PageMovieName(page + 1), "_level1"), Simple(swf::kActionStop)};
+    movie.frames[size_t(page)].actions.push_back(page == 0 ? StartPage(pageCount, show) : show);
+  }
   return movie;
 }
 

@@ -24,7 +24,10 @@ swf::Movie PageMovie(std::vector<std::uint8_t> picture, const TPictureSize& size
 // The navigator: frame N (from 0) loads page N+1 into level 1 and stops. A click on the right
 // half of the stage, Right or Page Down turn forward; the left half, Left or Page Up back; Home
 // and End go to the first and last page; F toggles full screen through FSCommand "fullscreen".
-// At start it probes its host through ExternalInterface (the answer lands in variable "host").
+// At start it probes its host through ExternalInterface (the answer lands in variable "host";
+// nothing depends on it, so a host that cannot answer, a web page, sees the same navigator).
+// It opens at the page named by the variable `page` when there is one (FlashVars on the web),
+// and reports each page it shows with FSCommand "page" N (the Windows player ignores it).
 swf::Movie NavigatorMovie(int pageCount, std::uint32_t stageWidth, std::uint32_t stageHeight);
 
 // ExeConfig.xml as book files carry it: declaration, CR LF, the element on one line, CR LF.

@@ -17,6 +17,7 @@
 #include "swf/swf_reader.h"
 #include "swf/swf_writer.h"
 #include "tools/book_movies.h"
+#include "tools/command_options.h"
 #include "tools/page_pictures.h"
 
 namespace pageturn {
@@ -45,49 +46,36 @@ const char kMakeHelp[] =
 constexpr std::uintmax_t kMaxPictureBytes = swf::kMaxMovieSize - 4096;
 constexpr int kMaxPages = 65535;  // one frame each, and frame numbers are 16-bit
 
-struct TUsageError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-
 struct TMakeOptions {
   std::string pages, output, caption, player, runtime;
   bool hasCaption = false, digest = false;
   int mode = 2, width = 800, height = 600;
 };
 
-int IntegerValue(const std::string& option, const std::string& text) {
-  int value = 0;
-  if (!TryParseInt32(text, value)) throw TUsageError(option + " needs a whole number");
-  return value;
-}
-
 TMakeOptions ParseOptions(const std::vector<std::string>& args) {
   TMakeOptions o;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= args.size()) throw TUsageError(a + " needs a value");
-      return args[++i];
-    };
+  TCommandOptions words(args);
+  while (words.Next()) {
+    const std::string& a = words.Word();
     if (a == "-o") {
-      o.output = value();
+      o.output = words.Value();
     } else if (a == "--caption") {
-      o.caption = value();
+      o.caption = words.Value();
       o.hasCaption = true;
     } else if (a == "--mode") {
-      o.mode = IntegerValue(a, value());
+      o.mode = words.IntegerValue();
     } else if (a == "--width") {
-      o.width = IntegerValue(a, value());
+      o.width = words.IntegerValue();
     } else if (a == "--height") {
-      o.height = IntegerValue(a, value());
+      o.height = words.IntegerValue();
     } else if (a == "--digest") {
       o.digest = true;
     } else if (a == "--player") {
-      o.player = value();
+      o.player = words.Value();
     } else if (a == "--runtime") {
-      o.runtime = value();
-    } else if (!a.empty() && a[0] == '-') {
-      throw TUsageError("unknown argument \"" + a + "\"");
+      o.runtime = words.Value();
+    } else if (words.IsOption()) {
+      words.RejectUnknown();
     } else if (o.pages.empty()) {
       o.pages = a;
     } else {
@@ -263,11 +251,9 @@ std::string ToolFolder() {
 
 int RunMakeCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                    bool interactive) {
-  for (const std::string& a : args) {
-    if (a == "--help" || a == "-h") {
-      out << kMakeHelp;
-      return 0;
-    }
+  if (HelpAsked(args)) {
+    out << kMakeHelp;
+    return 0;
   }
   try {
     return Make(ParseOptions(args), out, interactive);

@@ -13,6 +13,7 @@
 #include "bundle/exe_ext_reader.h"
 #include "core/error.h"
 #include "core/stream.h"
+#include "tools/command_options.h"
 #include "tools/make_command.h"
 
 namespace pageturn {
@@ -50,11 +51,6 @@ const std::map<std::string, std::string> kCommandHelp = {
     {"info",
      "usage: pageturn-pack info BOOK.exe\n"
      "Entry count, digest flag, section size and data start of the book's bundle.\n"},
-};
-
-// Bad usage: the message goes to standard error with the command's help.
-struct TUsageError : std::runtime_error {
-  using std::runtime_error::runtime_error;
 };
 
 // Discards what it is given, counting it: verify reads every entry without keeping it.
@@ -124,22 +120,19 @@ std::string Megabytes(std::int64_t bytes) {
 int Pack(const std::vector<std::string>& args, std::ostream& out, bool interactive) {
   std::string player, from, output;
   bool digest = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= args.size()) throw TUsageError(a + " needs a value");
-      return args[++i];
-    };
+  TCommandOptions words(args);
+  while (words.Next()) {
+    const std::string& a = words.Word();
     if (a == "--player") {
-      player = value();
+      player = words.Value();
     } else if (a == "--from") {
-      from = value();
+      from = words.Value();
     } else if (a == "-o") {
-      output = value();
+      output = words.Value();
     } else if (a == "--digest") {
       digest = true;
     } else {
-      throw TUsageError("unknown argument \"" + a + "\"");
+      words.RejectUnknown();
     }
   }
   if (player.empty() || from.empty() || output.empty()) {
@@ -199,14 +192,14 @@ int List(const std::vector<std::string>& args, std::ostream& out) {
 int Extract(const std::vector<std::string>& args, std::ostream& out) {
   std::string bookPath, folder;
   std::vector<std::string> names;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "-o") {
-      if (i + 1 >= args.size()) throw TUsageError("-o needs a value");
-      folder = args[++i];
+  TCommandOptions words(args);
+  while (words.Next()) {
+    if (words.Word() == "-o") {
+      folder = words.Value();
     } else if (bookPath.empty()) {
-      bookPath = args[i];
+      bookPath = words.Word();
     } else {
-      names.push_back(args[i]);
+      names.push_back(words.Word());
     }
   }
   if (bookPath.empty() || folder.empty()) throw TUsageError("needs BOOK.exe and -o DIR");
@@ -341,11 +334,9 @@ int RunPackCommand(const std::vector<std::string>& args, std::ostream& out, std:
     return kPackBadUsage;
   }
   const std::vector<std::string> rest(args.begin() + 1, args.end());
-  for (const std::string& a : rest) {
-    if (a == "--help" || a == "-h") {
-      out << help->second;
-      return kPackOk;
-    }
+  if (HelpAsked(rest)) {
+    out << help->second;
+    return kPackOk;
   }
   try {
     if (command == "pack") return Pack(rest, out, interactive);

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/UfrmMain.h"
-#include "app/forms.h"
+#include "forms/forms.h"
 #include "runtime/flash_control_unit.h"
 
 namespace pageturn {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "app/UfrmMain.h"
-#include "app/forms.h"
+#include "forms/forms.h"
 #include "app/log4dp.h"
 #include "bundle/bundle_lookup.h"
 #include "bundle/bundle_writer.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/forms.h"
+#include "forms/forms.h"
 #include "flashhost/flash_player_control.h"
 #include "runtime/code_provider.h"
 #include "runtime/flash_control_unit.h"

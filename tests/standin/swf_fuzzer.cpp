@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <variant>
 
-#include "swf/geometry.h"
+#include "stage/geometry.h"
 #include "swf/swf_reader.h"
-#include "swf/timeline.h"
+#include "stage/timeline.h"
 
 namespace {
 

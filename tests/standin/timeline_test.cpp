@@ -1,4 +1,4 @@
-#include "swf/timeline.h"
+#include "stage/timeline.h"
 
 #include <gtest/gtest.h>
 

@@ -329,7 +329,11 @@ TEST(PagePictures, NaturalOrder) {
 // Plays the actions a navigator is made of, and records what it asks of its host.
 class NavigatorPlayer {
  public:
-  explicit NavigatorPlayer(const swf::Movie& movie) : movie_(movie) {
+  // `hostAnswers`: whether ExternalInterface calls get an answer (a web page gives none).
+  // `variables`: what the host sets before the first frame (FlashVars).
+  explicit NavigatorPlayer(const swf::Movie& movie, bool hostAnswers = true,
+                           std::map<std::string, std::string> variables = {})
+      : movie_(movie), hostAnswers_(hostAnswers), variables_(std::move(variables)) {
     for (const auto& tag : movie.frames.at(0).tags)
       if (const auto* b = std::get_if<swf::DefineButton2>(&tag)) buttons_.push_back(b);
   }
@@ -410,7 +414,7 @@ class NavigatorPlayer {
           std::string call = object + "." + method + "(";
           for (int i = 0; i < count; ++i) call += (i ? ", " : "") + Pop(stack);
           requests_.push_back(call + ")");
-          stack.push_back("<string>host answer</string>");
+          stack.push_back(hostAnswers_ ? "<string>host answer</string>" : "undefined");
           break;
         }
         case swf::kActionEquals2: {
@@ -418,6 +422,9 @@ class NavigatorPlayer {
           stack.push_back(a2 == b ? "true" : "false");
           break;
         }
+        case swf::kActionNot:
+          stack.push_back(Pop(stack) == "true" ? "false" : "true");
+          break;
         case swf::kActionIf:
           if (Pop(stack) == "true") pc = a.branchTarget;
           break;
@@ -447,6 +454,7 @@ class NavigatorPlayer {
   }
 
   const swf::Movie& movie_;
+  const bool hostAnswers_;
   std::vector<const swf::DefineButton2*> buttons_;
   std::map<std::string, std::string> variables_;
   std::vector<std::string> requests_;
@@ -460,29 +468,33 @@ TEST(Navigator, KeysClicksAndTheToggleTurnPagesAndAskTheHost) {
   EXPECT_EQ(movie.frameSize, (swf::Rect{0, 12000, 0, 16000}));
   ASSERT_EQ(movie.frames.size(), 5u);
   NavigatorPlayer nav(movie);
-  auto page = [](int n) { return "files/large/" + std::to_string(n) + ".swf _level1"; };
+  // A page shown is reported to the host, then loaded.
+  auto page = [](int n) {
+    return std::vector<std::string>{"FSCommand:page " + std::to_string(n),
+                                    "files/large/" + std::to_string(n) + ".swf _level1"};
+  };
   const std::string probe =
       "object flash.external.ExternalInterface.call({3F6C2D1E-9A4B-4c7d-B2E5-6D8A1F0C3B79})";
 
   nav.Start();
-  EXPECT_EQ(nav.TakeRequests(), (std::vector<std::string>{probe, page(1)}));
+  std::vector<std::string> start = page(1);
+  start.insert(start.begin(), probe);
+  EXPECT_EQ(nav.TakeRequests(), start);
   const struct Step {
     const char* what;
     std::function<void()> act;
     std::vector<std::string> requests;
   } steps[] = {
-      {"Right", [&] { nav.Key(swf::kKeyRight); }, {page(2)}},
-      {"click on the right half", [&] { nav.Click(450, 10); }, {page(3)}},
-      {"Page Down", [&] { nav.Key(swf::kKeyPageDown); }, {page(4)}},
-      {"End", [&] { nav.Key(swf::kKeyEnd); }, {page(5)}},
+      {"Right", [&] { nav.Key(swf::kKeyRight); }, page(2)},
+      {"click on the right half", [&] { nav.Click(450, 10); }, page(3)},
+      {"Page Down", [&] { nav.Key(swf::kKeyPageDown); }, page(4)},
+      {"End", [&] { nav.Key(swf::kKeyEnd); }, page(5)},
       {"Right on the last page", [&] { nav.Key(swf::kKeyRight); }, {}},
       {"click on the right half of the last page", [&] { nav.Click(599, 799); }, {}},
-      {"Left", [&] { nav.Key(swf::kKeyLeft); }, {page(4)}},
-      {"click on the left half", [&] { nav.Click(299, 400); }, {page(3)}},
-      {"Page Up", [&] { nav.Key(swf::kKeyPageUp); }, {page(2)}},
-      {"Home: page 1, and the host is not probed again",
-       [&] { nav.Key(swf::kKeyHome); },
-       {page(1)}},
+      {"Left", [&] { nav.Key(swf::kKeyLeft); }, page(4)},
+      {"click on the left half", [&] { nav.Click(299, 400); }, page(3)},
+      {"Page Up", [&] { nav.Key(swf::kKeyPageUp); }, page(2)},
+      {"Home: page 1, and the host is not probed again", [&] { nav.Key(swf::kKeyHome); }, page(1)},
       {"Left on the first page", [&] { nav.Key(swf::kKeyLeft); }, {}},
       {"F", [&] { nav.Key('F'); }, {"FSCommand:fullscreen true"}},
       {"f", [&] { nav.Key('f'); }, {"FSCommand:fullscreen false"}},
@@ -493,6 +505,58 @@ TEST(Navigator, KeysClicksAndTheToggleTurnPagesAndAskTheHost) {
     SCOPED_TRACE(s.what);
     s.act();
     EXPECT_EQ(nav.TakeRequests(), s.requests);
+  }
+}
+
+// A web page cannot answer the host probe: the navigator asks the same and turns the same.
+TEST(Navigator, BehavesTheSameWhenTheProbeGetsNoAnswer) {
+  const swf::Movie movie = swf::ReadMovie(swf::WriteMovie(NavigatorMovie(4, 600, 800)));
+  NavigatorPlayer answered(movie, true), unanswered(movie, false);
+  const std::function<void(NavigatorPlayer&)> acts[] = {
+      [](NavigatorPlayer& nav) { nav.Start(); },
+      [](NavigatorPlayer& nav) { nav.Key(swf::kKeyRight); },
+      [](NavigatorPlayer& nav) { nav.Click(450, 10); },
+      [](NavigatorPlayer& nav) { nav.Key(swf::kKeyLeft); },
+      [](NavigatorPlayer& nav) { nav.Key(swf::kKeyEnd); },
+      [](NavigatorPlayer& nav) { nav.Key('F'); },
+      [](NavigatorPlayer& nav) { nav.Key(swf::kKeyHome); },
+  };
+  for (size_t i = 0; i < std::size(acts); ++i) {
+    SCOPED_TRACE(i);
+    acts[i](answered);
+    acts[i](unanswered);
+    const std::vector<std::string> requests = answered.TakeRequests();
+    EXPECT_FALSE(requests.empty());
+    EXPECT_EQ(unanswered.TakeRequests(), requests);
+    EXPECT_EQ(unanswered.frame(), answered.frame());
+  }
+}
+
+TEST(Navigator, OpensAtThePageItIsGiven) {
+  const swf::Movie movie = swf::ReadMovie(swf::WriteMovie(NavigatorMovie(5, 600, 800)));
+  const std::string probe =
+      "object flash.external.ExternalInterface.call({3F6C2D1E-9A4B-4c7d-B2E5-6D8A1F0C3B79})";
+  auto shows = [&](int n) {
+    return std::vector<std::string>{probe, "FSCommand:page " + std::to_string(n),
+                                    "files/large/" + std::to_string(n) + ".swf _level1"};
+  };
+  const struct {
+    const char* page;
+    int shown;
+  } cases[] = {{"4", 4}, {"5", 5}, {"2", 2}, {"1", 1}, {"", 1}, {"6", 1}, {"0", 1}, {"x", 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string("page=") + c.page);
+    NavigatorPlayer nav(movie, false, {{"page", c.page}});
+    nav.Start();
+    EXPECT_EQ(nav.TakeRequests(), shows(c.shown));
+    EXPECT_EQ(nav.frame(), c.shown - 1);
+    // The start page is taken once: Home goes to page 1, and the next turns go on from there.
+    nav.Key(swf::kKeyHome);
+    std::vector<std::string> home = shows(1);
+    home.erase(home.begin());  // no second probe
+    EXPECT_EQ(nav.TakeRequests(), home);
+    nav.Key(swf::kKeyRight);
+    EXPECT_EQ(nav.frame(), 1);
   }
 }
 

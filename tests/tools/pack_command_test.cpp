@@ -231,6 +231,12 @@ TEST(PackCommandUsage, HelpAndBadUsage) {
       {{"list"}, 2, "expects exactly one BOOK.exe"},
       {{"list", "a.exe", "b.exe"}, 2, "expects exactly one BOOK.exe"},
       {{"extract", "a.exe"}, 2, "needs BOOK.exe and -o DIR"},
+      // The same words for the same mistakes in every command.
+      {{"extract", "a.exe", "-o"}, 2, "-o needs a value"},
+      {{"make", "pages", "-o"}, 2, "-o needs a value"},
+      {{"make", "pages", "-o", "b.exe", "--width"}, 2, "--width needs a value"},
+      {{"make", "pages", "-o", "b.exe", "--height", "1e3"}, 2, "--height needs a whole number"},
+      {{"make", "pages", "--zip"}, 2, "unknown argument \"--zip\""},
   };
   for (const auto& c : cases) {
     const TResult r = RunTool(c.args);

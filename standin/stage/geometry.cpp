@@ -1,4 +1,4 @@
-#include "swf/geometry.h"
+#include "stage/geometry.h"
 
 #include <algorithm>
 #include <cctype>

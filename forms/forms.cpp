@@ -1,4 +1,4 @@
-#include "app/forms.h"
+#include "forms/forms.h"
 
 #include <ole2.h>
 
