@@ -1,7 +1,10 @@
 #include <ole2.h>
 #include <olectl.h>
 
+#include <exception>
+
 #include "core/com.h"
+#include "core/text.h"
 #include "flashhost/flash_player_control.h"
 
 namespace pageturn {
@@ -27,6 +30,20 @@ std::wstring StringArgument(const DISPPARAMS* params, UINT slot) {
   return std::wstring(v->bstrVal);  // up to the first NUL
 }
 
+// What a caller of a failed event learns: the control as the source and the handler's reason.
+void FillException(EXCEPINFO* exception, const char* reason) noexcept {
+  if (!exception) return;
+  *exception = EXCEPINFO{};
+  exception->scode = E_FAIL;
+  try {
+    const std::wstring description = SystemToWide(reason);
+    exception->bstrSource = ::SysAllocString(L"TFlashPlayerControl");
+    exception->bstrDescription =
+        ::SysAllocStringLen(description.data(), static_cast<UINT>(description.size()));
+  } catch (...) {
+  }
+}
+
 }  // namespace
 
 // ---- IDispatch: the runtime's events and the ambient properties
@@ -46,8 +63,9 @@ HRESULT STDMETHODCALLTYPE TFlashPlayerControl::GetIDsOfNames(REFIID, LPOLESTR*, 
 
 HRESULT STDMETHODCALLTYPE TFlashPlayerControl::Invoke(DISPID id, REFIID, LCID, WORD flags,
                                                       DISPPARAMS* params, VARIANT* result,
-                                                      EXCEPINFO*, UINT*) {
-  // A handler that fails is reported to the runtime as a failed call, never thrown into it.
+                                                      EXCEPINFO* exception, UINT*) {
+  // A handler that fails is reported to the runtime as a failed call with its reason, never
+  // thrown into it.
   try {
     switch (id) {
       case DISPID_FlashReadyStateChange:
@@ -60,7 +78,7 @@ HRESULT STDMETHODCALLTYPE TFlashPlayerControl::Invoke(DISPID id, REFIID, LCID, W
         if (OnFlashCall) {
           const std::wstring request = StringArgument(params, 0);
           if (request.find(HostProbeId) != std::wstring::npos)
-            SetReturnValue(HostProbeAnswer);
+            AnswerHostProbe();
           else
             OnFlashCall(this, request);
         }
@@ -72,8 +90,21 @@ HRESULT STDMETHODCALLTYPE TFlashPlayerControl::Invoke(DISPID id, REFIID, LCID, W
         if (!(flags & DISPATCH_PROPERTYGET) || !result) return DISP_E_MEMBERNOTFOUND;
         return AmbientProperty(id, result);
     }
-  } catch (...) {
+  } catch (const std::exception& e) {
+    FillException(exception, e.what());
     return DISP_E_EXCEPTION;
+  } catch (...) {
+    FillException(exception, "Unexpected failure");
+    return DISP_E_EXCEPTION;
+  }
+}
+
+// The probe is the control's own business: a runtime that refuses the answer fails nothing
+// of the event.
+void TFlashPlayerControl::AnswerHostProbe() noexcept {
+  try {
+    SetReturnValue(HostProbeAnswer);
+  } catch (...) {
   }
 }
 

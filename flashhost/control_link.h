@@ -23,15 +23,19 @@ class TFlashPlayerControlLink final : public IFlashPlayerControlBase {
     control_ = nullptr;
   }
 
+  // A part of the control, with a count of its own: every other interface, IUnknown too, is
+  // the control's while the control lives, so the control has one identity from each of them.
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     if (!object) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IFlashPlayerControlBase) {
-      *object = static_cast<IFlashPlayerControlBase*>(this);
-      AddRef();
-      return S_OK;
-    }
     *object = nullptr;
-    return E_NOINTERFACE;
+    if (iid != IID_IFlashPlayerControlBase) {
+      TLock lock(lock_);
+      if (control_) return control_->QueryInterface(iid, object);
+      if (iid != IID_IUnknown) return E_NOINTERFACE;
+    }
+    *object = static_cast<IFlashPlayerControlBase*>(this);
+    AddRef();
+    return S_OK;
   }
   ULONG STDMETHODCALLTYPE AddRef() override {
     return static_cast<ULONG>(InterlockedIncrement(&refs_));

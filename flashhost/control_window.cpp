@@ -46,13 +46,18 @@ void TFlashPlayerControl::CreateWnd() {
       ::ShowWindow(Handle(), SW_HIDE);
   } catch (...) {
     // A runtime that cannot be activated leaves a plain control behind, so the window that
-    // holds it stays usable; the caller still learns why.
+    // holds it stays usable and raises its mouse events as any control does; the caller still
+    // learns why, even when the plain window cannot be made either.
     if (adopted_) {
       DetachWindow();
       adopted_ = false;
     }
     ReleaseRuntimeObject();
-    TWinControl::CreateWnd();
+    SetControlStyle(ControlStyle() & ~csNoStdEvents);
+    try {
+      TWinControl::CreateWnd();
+    } catch (...) {
+    }
     throw;
   }
 }
@@ -172,7 +177,7 @@ void TFlashPlayerControl::DefaultHandler(TMessage& message) {
     }
     UINT msg = message.Msg;
     if (msg >= CN_BASE && msg < 0xC000) msg -= kReflectionShift;
-    message.Result = ::CallWindowProcA(DefWndProc(), Handle(), msg, message.WParam, message.LParam);
+    message.Result = CallDefaultProcedure(msg, message.WParam, message.LParam);
   } catch (...) {
     // Whatever goes wrong on the way to the object's window stays here; the result is kept.
   }
@@ -180,7 +185,7 @@ void TFlashPlayerControl::DefaultHandler(TMessage& message) {
 
 bool TFlashPlayerControl::PaletteChanged(bool foreground) {
   if (HandleAllocated() && adopted_ && foreground &&
-      ::CallWindowProcA(DefWndProc(), Handle(), WM_QUERYNEWPALETTE, 0, 0) != 0)
+      CallDefaultProcedure(WM_QUERYNEWPALETTE, 0, 0) != 0)
     return true;
   return TWinControl::PaletteChanged(foreground);
 }

@@ -289,6 +289,7 @@ class TFlashPlayerControl : public TWinControl,
   void InstallMessageHandlers();
   void MouseMessage(TMessage& message, const TMessageHandler& base);
   HRESULT AmbientProperty(DISPID id, VARIANT* result);
+  void AnswerHostProbe() noexcept;
   static HRESULT CreateFontDispatch(const TFont& font, IDispatch** dispatch);
   TMainMenu* FindMergeMenu();
 

@@ -239,7 +239,7 @@ void TWinControl::DoDialogKeyRequest(TMessage& message) {
     case VK_RETURN: case VK_EXECUTE: case VK_ESCAPE: case VK_CANCEL: want = DLGC_WANTALLKEYS; break;
     default: return;
   }
-  if (handle_ && (::SendMessageA(handle_, WM_GETDLGCODE, 0, 0) & want)) return;
+  if (handle_ && (::SendMessageW(handle_, WM_GETDLGCODE, 0, 0) & want)) return;
   TForm* form = GetParentForm(this);
   if (form && form != this && form->Perform(CM_DIALOGKEY, message.WParam, message.LParam) != 0)
     message.Result = 1;
@@ -367,6 +367,7 @@ void TWinControl::CreateWnd() {
   RegisterClassOnce(WindowClassName(), params.ClassStyle, params.Background,
                     &TWinControl::InitialWindowProcedure);
   defWndProc_ = ::DefWindowProcA;
+  unicode_ = false;
   SetCreationControl(this);
   const HWND window = ::CreateWindowExA(
       params.ExStyle, WindowClassName(), params.Caption.c_str(), params.Style, params.X, params.Y,
@@ -498,9 +499,12 @@ void TWinControl::Dispatch(TMessage& message) {
 }
 
 void TWinControl::DefaultHandler(TMessage& message) {
-  if (handle_)
-    message.Result =
-        ::CallWindowProcA(defWndProc_, handle_, message.Msg, message.WParam, message.LParam);
+  if (handle_) message.Result = CallDefaultProcedure(message.Msg, message.WParam, message.LParam);
+}
+
+LRESULT TWinControl::CallDefaultProcedure(UINT msg, WPARAM wParam, LPARAM lParam) {
+  return unicode_ ? ::CallWindowProcW(defWndProc_, handle_, msg, wParam, lParam)
+                  : ::CallWindowProcA(defWndProc_, handle_, msg, wParam, lParam);
 }
 
 TMessageHandler TWinControl::SetMessageHandler(UINT msg, TMessageHandler handler) {
@@ -524,9 +528,18 @@ void TWinControl::DoKeyDown(TMessage& message) {
 }
 
 void TWinControl::DoKeyPress(TMessage& message) {
-  char key = static_cast<char>(message.WParam);
-  if (OnKeyPress) OnKeyPress(this, key);
-  if (key != 0) DefaultHandler(message);
+  // A Unicode window's character is wider than the handler's: it passes on whole unless the
+  // handler changes or swallows it.
+  if (!OnKeyPress) {
+    if (message.WParam != 0) DefaultHandler(message);
+    return;
+  }
+  const char given = static_cast<char>(message.WParam);
+  char key = given;
+  OnKeyPress(this, key);
+  if (key == 0) return;
+  if (key != given) message.WParam = static_cast<unsigned char>(key);
+  DefaultHandler(message);
 }
 
 void TWinControl::DoKeyUp(TMessage& message) {
@@ -541,26 +554,50 @@ TWinControl* TWinControl::FromHandle(HWND window) {
 
 void TWinControl::SetCreationControl(TWinControl* control) { creationControl = control; }
 
+namespace {
+
+// The window's procedure is read and replaced in the window's own character set: setting it
+// through the ANSI function would turn a Unicode window into an ANSI one.
+WNDPROC WindowProcedure(HWND window, bool unicode) {
+  return reinterpret_cast<WNDPROC>(unicode ? ::GetWindowLongPtrW(window, GWLP_WNDPROC)
+                                           : ::GetWindowLongPtrA(window, GWLP_WNDPROC));
+}
+void SetWindowProcedure(HWND window, bool unicode, WNDPROC procedure) {
+  const auto value = reinterpret_cast<LONG_PTR>(procedure);
+  if (unicode)
+    ::SetWindowLongPtrW(window, GWLP_WNDPROC, value);
+  else
+    ::SetWindowLongPtrA(window, GWLP_WNDPROC, value);
+}
+LRESULT DefaultWindowProcedure(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+  return ::IsWindowUnicode(window) ? ::DefWindowProcW(window, msg, wParam, lParam)
+                                   : ::DefWindowProcA(window, msg, wParam, lParam);
+}
+
+}  // namespace
+
 void TWinControl::AttachWindow(HWND window) {
-  defWndProc_ = reinterpret_cast<WNDPROC>(::GetWindowLongPtrA(window, GWLP_WNDPROC));
+  unicode_ = ::IsWindowUnicode(window) != FALSE;
+  defWndProc_ = WindowProcedure(window, unicode_);
   SetCreationControl(this);
-  ::SetWindowLongPtrA(window, GWLP_WNDPROC,
-                      reinterpret_cast<LONG_PTR>(&TWinControl::InitialWindowProcedure));
-  ::SendMessageA(window, WM_NULL, 0, 0);
+  SetWindowProcedure(window, unicode_, &TWinControl::InitialWindowProcedure);
+  if (unicode_)
+    ::SendMessageW(window, WM_NULL, 0, 0);
+  else
+    ::SendMessageA(window, WM_NULL, 0, 0);
   SetCreationControl(nullptr);
 }
 
 void TWinControl::DetachWindow() {
   if (!handle_) return;
-  ::SetWindowLongPtrA(handle_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(defWndProc_));
+  SetWindowProcedure(handle_, unicode_, defWndProc_);
   Unbind();
 }
 
 void TWinControl::Bind(HWND window) {
   handle_ = window;
   ::SetPropA(window, kControlProperty, this);
-  ::SetWindowLongPtrA(window, GWLP_WNDPROC,
-                      reinterpret_cast<LONG_PTR>(&TWinControl::StandardWindowProcedure));
+  SetWindowProcedure(window, unicode_, &TWinControl::StandardWindowProcedure);
 }
 
 void TWinControl::Unbind() {
@@ -572,7 +609,7 @@ void TWinControl::Unbind() {
 LRESULT CALLBACK TWinControl::InitialWindowProcedure(HWND window, UINT msg, WPARAM wParam,
                                                      LPARAM lParam) {
   TWinControl* control = creationControl;
-  if (!control) return ::DefWindowProcA(window, msg, wParam, lParam);
+  if (!control) return DefaultWindowProcedure(window, msg, wParam, lParam);
   creationControl = nullptr;
   control->Bind(window);
   return StandardWindowProcedure(window, msg, wParam, lParam);
@@ -581,8 +618,9 @@ LRESULT CALLBACK TWinControl::InitialWindowProcedure(HWND window, UINT msg, WPAR
 LRESULT CALLBACK TWinControl::StandardWindowProcedure(HWND window, UINT msg, WPARAM wParam,
                                                       LPARAM lParam) {
   TWinControl* control = FromHandle(window);
-  if (!control) return ::DefWindowProcA(window, msg, wParam, lParam);
+  if (!control) return DefaultWindowProcedure(window, msg, wParam, lParam);
   const WNDPROC fallback = control->defWndProc_;
+  const bool unicode = control->unicode_;
   TMessage message = {msg, wParam, lParam, 0};
   const bool ok = Boundary(false, [&] {
     control->WndProc(message);
@@ -591,7 +629,9 @@ LRESULT CALLBACK TWinControl::StandardWindowProcedure(HWND window, UINT msg, WPA
   if (!ok) message.Result = 0;
   if (msg == WM_NCDESTROY && FromHandle(window) == control) {
     control->Unbind();
-    if (!ok) return ::CallWindowProcA(fallback, window, msg, wParam, lParam);
+    if (!ok)
+      return unicode ? ::CallWindowProcW(fallback, window, msg, wParam, lParam)
+                     : ::CallWindowProcA(fallback, window, msg, wParam, lParam);
   }
   return message.Result;
 }
@@ -644,14 +684,14 @@ bool TApplication::ProcessMessage(MSG& msg) {
   if (OnMessage) OnMessage(msg, handled);
   if (!handled && !IsKeyMsg(msg)) {
     ::TranslateMessage(&msg);
-    ::DispatchMessageA(&msg);
+    ::DispatchMessageW(&msg);
   }
   return true;
 }
 
 bool TApplication::ProcessMessages() {
   MSG msg;
-  while (!terminated_ && ::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) ProcessMessage(msg);
+  while (!terminated_ && ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ProcessMessage(msg);
   return !terminated_;
 }
 
@@ -659,7 +699,7 @@ void TApplication::Run() {
   if (mainForm_) mainForm_->Show();
   MSG msg;
   while (!terminated_) {
-    const BOOL got = ::GetMessageA(&msg, nullptr, 0, 0);
+    const BOOL got = ::GetMessageW(&msg, nullptr, 0, 0);
     if (got == -1) break;
     if (got == 0) msg.message = WM_QUIT;
     ProcessMessage(msg);

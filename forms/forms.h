@@ -239,6 +239,9 @@ class TWinControl {
   void DetachWindow();
   WNDPROC DefWndProc() const { return defWndProc_; }
   void SetDefWndProc(WNDPROC procedure) { defWndProc_ = procedure; }
+  // Passes a message to the default procedure in the window's own character set: an adopted
+  // Unicode window stays Unicode, so its text arrives as it was typed.
+  LRESULT CallDefaultProcedure(UINT msg, WPARAM wParam, LPARAM lParam);
 
   // Frees the owned controls now rather than after this class's destructor.
   void DestroyComponents();
@@ -279,6 +282,7 @@ class TWinControl {
   std::map<UINT, TMessageHandler> handlers_;
   HWND handle_ = nullptr;
   WNDPROC defWndProc_ = ::DefWindowProcA;
+  bool unicode_ = false;  // the window takes wide messages (an adopted Unicode window)
   TAlign align_ = TAlign::alNone;
   int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
   bool visible_ = true;

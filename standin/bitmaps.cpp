@@ -76,9 +76,11 @@ std::unique_ptr<DecodedBitmap> DecodeImage(const std::vector<uint8_t>& image) {
   return bitmap;
 }
 
-std::unique_ptr<DecodedBitmap> DecodeJpeg(const ::swf::DefineBitsJpeg& tag) {
-  auto bitmap = DecodeImage(::swf::StandaloneImage(tag));
-  if (tag.version == 3 && !tag.alphaZlib.empty()) {
+std::unique_ptr<DecodedBitmap> DecodeJpeg(const ::swf::DefineBitsJpeg& tag,
+                                          std::span<const uint8_t> jpegTables) {
+  auto bitmap = DecodeImage(::swf::StandaloneImage(tag, jpegTables));
+  // PNG and GIF carry their own transparency; JPEG3's alpha is for JPEG data alone.
+  if (tag.version == 3 && tag.kind == ::swf::ImageKind::kJpeg && !tag.alphaZlib.empty()) {
     // One alpha byte per pixel; the colours are not premultiplied in the file.
     uint64_t count = uint64_t(bitmap->width()) * bitmap->height();
     std::vector<uint8_t> alpha = ::swf::Inflate(tag.alphaZlib, count, kMaxBitmapBytes);
@@ -166,14 +168,15 @@ DecodedBitmap::~DecodedBitmap() {
   if (bitmap_) DeleteObject(bitmap_);
 }
 
-const DecodedBitmap* BitmapCache::Get(uint16_t id, const ::swf::Tag* tag, std::wstring* error) {
+const DecodedBitmap* BitmapCache::Get(uint16_t id, const ::swf::Tag* tag, std::wstring* error,
+                                      std::span<const uint8_t> jpegTables) {
   auto found = bitmaps_.find(id);
   if (found != bitmaps_.end()) return found->second.get();
   std::unique_ptr<DecodedBitmap> bitmap;
   try {
     uint64_t claimed = 0;
     if (const auto* jpeg = tag ? std::get_if<::swf::DefineBitsJpeg>(tag) : nullptr) {
-      bitmap = DecodeJpeg(*jpeg);
+      bitmap = DecodeJpeg(*jpeg, jpegTables);
     } else if (const auto* lossless = tag ? std::get_if<::swf::DefineBitsLossless>(tag) : nullptr) {
       claimed = PixelBytes(lossless->width, lossless->height);
       if (total_ + claimed > kMaxBitmapTotal) throw DecodeError("bitmaps too large in all");

@@ -1,6 +1,6 @@
 // The movie's bitmaps as GDI can blend them: 32-bit premultiplied BGRA DIB sections, decoded
-// from DefineBitsJPEG2/3 with the platform's imaging (WIC: JPEG, PNG, GIF) and from
-// DefineBitsLossless/2 with zlib.
+// from DefineBits (with the movie's JPEGTables) and DefineBitsJPEG2/3 with the platform's
+// imaging (WIC: JPEG, PNG, GIF) and from DefineBitsLossless/2 with zlib.
 #pragma once
 
 #include <windows.h>
@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "swf/movie.h"
@@ -44,8 +45,9 @@ inline constexpr uint64_t kMaxBitmapTotal = 256ull * 1024 * 1024;
 class BitmapCache {
  public:
   // The bitmap of character `id`, or null when the tag is no bitmap or cannot be decoded
-  // (`error` then says why, once).
-  const DecodedBitmap* Get(uint16_t id, const ::swf::Tag* tag, std::wstring* error);
+  // (`error` then says why, once). `jpegTables` are the movie's, for DefineBits.
+  const DecodedBitmap* Get(uint16_t id, const ::swf::Tag* tag, std::wstring* error,
+                           std::span<const uint8_t> jpegTables = {});
 
  private:
   std::map<uint16_t, std::unique_ptr<DecodedBitmap>> bitmaps_;

@@ -128,7 +128,10 @@ class StagePainter {
       SelectClipPath(dc_, RGN_AND);
       std::wstring error;
       const ::swf::Tag* tag = level.timeline->Character(fill.style.bitmapId);
-      const DecodedBitmap* bitmap = level.bitmaps.Get(fill.style.bitmapId, tag, &error);
+      const auto& tables = level.timeline->movie().jpegTables;
+      const DecodedBitmap* bitmap = level.bitmaps.Get(
+          fill.style.bitmapId, tag, &error,
+          tables ? std::span<const uint8_t>(*tables) : std::span<const uint8_t>());
       if (!error.empty()) errors_.push_back(error);
       if (bitmap)
         DrawBitmap(*bitmap, toDevice.After(swf::Affine::From(fill.style.matrix)),

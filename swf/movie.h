@@ -20,6 +20,8 @@ enum TagCode : uint16_t {
   kTagEnd = 0,
   kTagShowFrame = 1,
   kTagDefineShape = 2,
+  kTagDefineBits = 6,
+  kTagJpegTables = 8,
   kTagSetBackgroundColor = 9,
   kTagDoAction = 12,
   kTagDefineBitsLossless = 20,
@@ -135,7 +137,8 @@ using ActionList = std::vector<ActionRecord>;
 
 enum class ImageKind { kJpeg, kPng, kGif, kUnknown };
 
-// DefineBitsJPEG2 (version 2) or DefineBitsJPEG3 (version 3).
+// DefineBits (version 1: a JPEG frame that needs the movie's JPEGTables), DefineBitsJPEG2
+// (version 2) or DefineBitsJPEG3 (version 3).
 struct DefineBitsJpeg {
   uint16_t id = 0;
   int version = 2;
@@ -310,7 +313,9 @@ struct Movie {
   uint16_t frameCount = 0;                  // as stored; the writer stores frames.size()
   std::optional<uint32_t> fileAttributes;   // flags; the writer puts it first when set
   std::optional<uint32_t> backgroundColor;  // 0xRRGGBB
-  std::vector<Frame> frames;                // one per ShowFrame
+  // JPEGTables: the tables stream that every DefineBits of the movie is decoded with.
+  std::optional<std::vector<uint8_t>> jpegTables;
+  std::vector<Frame> frames;  // one per ShowFrame
 };
 
 }  // namespace swf

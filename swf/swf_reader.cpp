@@ -6,6 +6,8 @@
 #include <cstring>
 #include <set>
 
+#include "swf/jpeg.h"
+
 namespace swf {
 
 uint8_t CheckedReader::U8() {
@@ -163,15 +165,11 @@ ImageKind ImageKindOf(std::span<const uint8_t> image) {
   return ImageKind::kUnknown;
 }
 
-std::vector<uint8_t> StandaloneImage(const DefineBitsJpeg& bitmap) {
-  std::vector<uint8_t> image = bitmap.image;
-  if (bitmap.kind != ImageKind::kJpeg) return image;
-  static const uint8_t kEmptyTables[] = {0xFF, 0xD9, 0xFF, 0xD8};
-  static const uint8_t kSof0[] = {0xFF, 0xC0};
-  auto sof = std::search(image.begin(), image.end(), std::begin(kSof0), std::end(kSof0));
-  auto tables = std::search(image.begin(), sof, std::begin(kEmptyTables), std::end(kEmptyTables));
-  if (tables != sof) image.erase(tables, tables + 4);
-  return image;
+std::vector<uint8_t> StandaloneImage(const DefineBitsJpeg& bitmap,
+                                     std::span<const uint8_t> jpegTables) {
+  if (bitmap.version == 1) return JoinJpegTables(jpegTables, bitmap.image);
+  if (bitmap.kind != ImageKind::kJpeg) return bitmap.image;
+  return StandaloneJpeg(bitmap.image);
 }
 
 Rect ReadRect(CheckedReader& r) {
@@ -649,9 +647,17 @@ Movie ReadMovie(std::span<const uint8_t> bytes) {
       case kTagDoAction:
         pending.actions.push_back(ReadActionList(payload, budget));
         break;
+      case kTagJpegTables:
+        // One per movie; a second one would change pictures already defined.
+        if (movie.jpegTables) throw SwfError("JPEGTables twice");
+        movie.jpegTables.emplace(payload.begin(), payload.end());
+        break;
+      case kTagDefineBits:
       case kTagDefineBitsJpeg2:
       case kTagDefineBitsJpeg3: {
-        DefineBitsJpeg b = ReadJpeg(payload, code == kTagDefineBitsJpeg3 ? 3 : 2);
+        DefineBitsJpeg b = ReadJpeg(payload, code == kTagDefineBitsJpeg3 ? 3
+                                             : code == kTagDefineBits    ? 1
+                                                                         : 2);
         characters.Define(b.id);
         pending.tags.push_back(std::move(b));
         break;

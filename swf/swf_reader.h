@@ -67,9 +67,11 @@ ColorTransform ReadColorTransform(CheckedReader& r);
 
 ImageKind ImageKindOf(std::span<const uint8_t> image);
 
-// The bytes an image decoder takes: for JPEG, the image with a leading empty tables stream
-// (the first FF D9 FF D8 before the frame header) removed; other kinds as stored.
-std::vector<uint8_t> StandaloneImage(const DefineBitsJpeg& bitmap);
+// The bytes an image decoder takes: for JPEG, one standalone image (see jpeg.h) of a leading
+// tables stream and the frame, or for DefineBits of the movie's `jpegTables` and the frame;
+// PNG and GIF as stored.
+std::vector<uint8_t> StandaloneImage(const DefineBitsJpeg& bitmap,
+                                     std::span<const uint8_t> jpegTables = {});
 
 // Inflates a complete zlib stream to exactly `expected` bytes; more, less or damaged data is an
 // SwfError, and so is an `expected` above `cap`. The output grows with the data inflated, not

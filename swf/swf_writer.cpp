@@ -440,11 +440,11 @@ std::vector<uint8_t> JpegPayload(const DefineBitsJpeg& b) {
     w.U32(uint32_t(b.image.size()));
     w.Bytes(b.image);
     w.Bytes(b.alphaZlib);
-  } else if (b.version == 2) {
+  } else if (b.version == 1 || b.version == 2) {
     if (!b.alphaZlib.empty()) throw SwfError("alpha data needs DefineBitsJPEG3");
     w.Bytes(b.image);
   } else {
-    throw SwfError("DefineBitsJPEG version 2 or 3");
+    throw SwfError("DefineBits version 1, 2 or 3");
   }
   return w.Take();
 }
@@ -482,7 +482,9 @@ void WriteTag(BitWriter& w, uint16_t code, const std::vector<uint8_t>& payload,
 struct TagWriter {
   BitWriter& w;
   void operator()(const DefineBitsJpeg& b) const {
-    WriteTag(w, b.version == 3 ? kTagDefineBitsJpeg3 : kTagDefineBitsJpeg2, JpegPayload(b), true);
+    static const uint16_t kCodes[] = {kTagDefineBitsJpeg2, kTagDefineBits, kTagDefineBitsJpeg2,
+                                      kTagDefineBitsJpeg3};
+    WriteTag(w, kCodes[b.version >= 1 && b.version <= 3 ? b.version : 0], JpegPayload(b), true);
   }
   void operator()(const DefineBitsLossless& b) const {
     WriteTag(w, b.version == 2 ? kTagDefineBitsLossless2 : kTagDefineBitsLossless,
@@ -524,6 +526,7 @@ std::vector<uint8_t> WriteMovie(const Movie& movie) {
     WriteColor(p, *movie.backgroundColor, false);
     WriteTag(body, kTagSetBackgroundColor, p.bytes());
   }
+  if (movie.jpegTables) WriteTag(body, kTagJpegTables, *movie.jpegTables);
   for (const Frame& frame : movie.frames) {
     for (const Tag& tag : frame.tags) std::visit(TagWriter{body}, tag);
     for (const ActionList& list : frame.actions) WriteTag(body, kTagDoAction, WriteActions(list));

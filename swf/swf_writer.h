@@ -44,7 +44,8 @@ std::vector<uint8_t> WriteActions(const ActionList& actions);
 
 // The whole file: header with the exact FileLength (CWS when header.compressed, zlib from byte
 // 8), the frame RECT, rate and count (frames.size()), FileAttributes first when set, then
-// SetBackgroundColor, then per frame its tags, its DoActions and ShowFrame; End last.
+// SetBackgroundColor, then JPEGTables when set, then per frame its tags, its DoActions and
+// ShowFrame; End last.
 std::vector<uint8_t> WriteMovie(const Movie& movie);
 
 // zlib data (a complete stream) of `data`, for lossless bitmaps and JPEG alpha.

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "tests/flashhost/flashhost_test_support.h"
 
 namespace pageturn::test {
@@ -111,30 +113,68 @@ TEST_F(FlashControl, ActivationMakesTheObjectsWindowTheControlsWindow) {
   EXPECT_EQ(ScreenPixel(form->Handle(), 160, 120, RGB(0x12, 0x34, 0x56)), RGB(0x12, 0x34, 0x56));
 }
 
+// A control whose plain window cannot be made either: its parent window is not a window.
+class TUnplaceableControl : public TFlashPlayerControl {
+ public:
+  using TFlashPlayerControl::TFlashPlayerControl;
+
+ protected:
+  void CreateParams(TCreateParams& params) override {
+    TFlashPlayerControl::CreateParams(params);
+    params.WndParent = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x7FFE));
+  }
+};
+
 TEST_F(FlashControl, ActivationFailuresRaiseAndLeaveAUsablePlainWindow) {
   struct TCase {
     bool activates, makesWindow;
     const char* message;
+    bool plainWindowFails = false;
   } cases[] = {
       {false, true, "OLE control activation failed"},
       {true, false, "Could not obtain OLE control window handle"},
+      // The activation's reason is what the caller learns, not the plain window's.
+      {false, true, "OLE control activation failed", true},
   };
   for (const TCase& c : cases) {
-    SCOPED_TRACE(c.message);
+    SCOPED_TRACE(std::string(c.message) + (c.plainWindowFails ? ", no plain window" : ""));
     script.activates = c.activates;
     script.makesWindow = c.makesWindow;
     MakeForm();
-    MakeControl();
+    if (c.plainWindowFails) {
+      control = std::make_unique<TUnplaceableControl>(nullptr);
+      fake = TFakeRuntime::Last();
+    } else {
+      MakeControl();
+    }
     try {
       control->SetParent(form.get());
       ADD_FAILURE() << "no exception";
     } catch (const OleError& e) {
       EXPECT_STREQ(e.what(), c.message);
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << "raised " << e.what();
     }
     EXPECT_EQ(control->RuntimeObject(), nullptr);
     EXPECT_EQ(TFakeRuntime::Last(), nullptr) << "the object was closed and let go";
-    ASSERT_TRUE(control->HandleAllocated());
-    EXPECT_EQ(ClassOf(control->Handle()), "TFlashPlayerControl");
+    if (c.plainWindowFails) {
+      EXPECT_FALSE(control->HandleAllocated());
+    } else {
+      ASSERT_TRUE(control->HandleAllocated());
+      EXPECT_EQ(ClassOf(control->Handle()), "TFlashPlayerControl");
+      // A plain control raises the mouse events of any control.
+      std::vector<std::string> seen;
+      control->OnMouseDown = [&](TWinControl*, TMouseButton, TShiftState, int x, int y) {
+        seen.push_back("down " + std::to_string(x) + "," + std::to_string(y));
+      };
+      control->OnMouseUp = [&](TWinControl*, TMouseButton, TShiftState, int x, int y) {
+        seen.push_back("up " + std::to_string(x) + "," + std::to_string(y));
+      };
+      control->OnClick = [&](TWinControl*) { seen.push_back("click"); };
+      ::SendMessageA(control->Handle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(7, 9));
+      ::SendMessageA(control->Handle(), WM_LBUTTONUP, 0, MAKELPARAM(8, 9));
+      EXPECT_EQ(seen, (std::vector<std::string>{"down 7,9", "click", "up 8,9"}));
+    }
     control.reset();
     form.reset();
   }
@@ -225,6 +265,67 @@ TEST_F(FlashControl, ASecondControlBecomingUIActiveDeactivatesTheFirst) {
   EXPECT_EQ(form->ActiveOleControl, &second);
   EXPECT_EQ(firstObject->Calls("UIDeactivate"), "UIDeactivate");
   EXPECT_EQ(secondObject->Calls("DoVerb(-4)"), "DoVerb(-4)");
+}
+
+TEST_F(FlashControl, ObjectsThatRefuseWhatTheyShouldOfferAreSurvived) {
+  struct TCase {
+    const char* what;
+    std::function<void(TFakeScript&)> script;
+    HRESULT raised;  // from the activation; S_OK when the control activates
+    const char* calls;  // a run of calls the object must see
+  } cases[] = {
+      {"no IOleControl", [](TFakeScript& s) { s.answersOleControl = false; }, E_NOINTERFACE,
+       "SetClientSite(null)"},
+      {"no IDispatch", [](TFakeScript& s) { s.answersDispatch = false; }, E_NOINTERFACE,
+       "SetClientSite(null)"},
+      // A site the object forgot is given again before anything else is asked of it.
+      {"no client site", [](TFakeScript& s) { s.forgetsClientSite = true; }, S_OK,
+       "GetClientSite,SetClientSite"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    script = TFakeScript();
+    c.script(script);
+    MakeForm();
+    MakeControl();
+    TFakeRuntime* object = fake;
+    object->AddRef();  // keep it to read its log
+    HRESULT raised = S_OK;
+    try {
+      control->SetParent(form.get());
+    } catch (const OleError& e) {
+      raised = e.hr();
+    }
+    EXPECT_EQ(raised, c.raised);
+    EXPECT_NE(object->Calls().find(c.calls), std::string::npos) << object->Calls();
+    EXPECT_TRUE(control->HandleAllocated());
+    EXPECT_EQ(control->RuntimeObject() != nullptr, c.raised == S_OK);
+    control.reset();
+    form.reset();
+    object->Release();
+  }
+}
+
+TEST_F(FlashControl, ARefusedUnadviseStillClosesAndUnsitesTheObject) {
+  script.unadvise = E_FAIL;
+  MakeActiveControl();
+  TFakeRuntime* object = fake;
+  object->AddRef();
+  object->calls.clear();
+  control.reset();
+  EXPECT_EQ(object->Calls(),
+            "Unadvise(events,11),Close(1),InPlaceDeactivate,Unadvise(notify,22),"
+            "SetClientSite(null)");
+  EXPECT_EQ(object->Site(), nullptr);
+  object->Release();
+}
+
+TEST_F(FlashControl, DestroyingTheUIActiveControlClearsTheFormsActiveControl) {
+  MakeActiveControl();
+  control->Perform(CM_UIACTIVATE, 0, 0);
+  ASSERT_EQ(form->ActiveOleControl, control.get());
+  control.reset();
+  EXPECT_EQ(form->ActiveOleControl, nullptr);
 }
 
 }  // namespace

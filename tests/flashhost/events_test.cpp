@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <stdexcept>
 
 #include "tests/flashhost/flashhost_test_support.h"
@@ -114,15 +115,19 @@ TEST_F(Events, TheHostProbeIsAnsweredFromVersionEightAndNeverRaised) {
     bool handler;
     bool raised;
     bool answered;
+    HRESULT runtimeAnswer = S_OK;  // what the runtime makes of the answer
   } cases[] = {
       {8, probe, true, false, true},   {10, probe, true, false, true},
       {7, probe, true, false, false},  {9, otherCase, true, true, false},
       {9, probe, false, false, false},
+      // A refused answer is the control's own business: the event still succeeds.
+      {9, probe, true, false, true, E_FAIL},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(std::to_string(c.version) + " " + Narrow(c.request) + " handler " +
-                 std::to_string(c.handler));
+                 std::to_string(c.handler) + " runtime answer " + std::to_string(c.runtimeAnswer));
     script.majorVersion = c.version;
+    script.runtimeCalls = c.runtimeAnswer;
     MakeControl();
     bool raised = false;
     if (c.handler) control->OnFlashCall = [&](TWinControl*, const std::wstring&) { raised = true; };
@@ -140,10 +145,11 @@ TEST_F(Events, AFailingHandlerIsReportedToTheRuntimeNotThrownIntoIt) {
   struct TCase {
     const char* what;
     std::function<void()> fail;
+    const wchar_t* description;
   } cases[] = {
-      {"runtime error", [] { throw std::runtime_error("handler failed"); }},
-      {"OLE error", [] { throw OleError(E_FAIL); }},
-      {"anything", [] { throw 42; }},
+      {"runtime error", [] { throw std::runtime_error("handler failed"); }, L"handler failed"},
+      {"OLE error", [] { throw OleError(E_FAIL, "no such page"); }, L"no such page"},
+      {"anything", [] { throw 42; }, L"Unexpected failure"},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.what);
@@ -151,6 +157,19 @@ TEST_F(Events, AFailingHandlerIsReportedToTheRuntimeNotThrownIntoIt) {
     TArguments arguments;
     arguments.Text(L"fullscreen").Text(L"true");
     EXPECT_EQ(fake->Fire(150, arguments.Reversed()), DISP_E_EXCEPTION);
+    // The reason reaches a runtime that asks for it.
+    EXCEPINFO exception;
+    std::memset(&exception, 0xAB, sizeof exception);
+    EXPECT_EQ(fake->Fire(150, arguments.Reversed(), &exception), DISP_E_EXCEPTION);
+    EXPECT_EQ(exception.scode, E_FAIL);
+    EXPECT_EQ(exception.pfnDeferredFillIn, nullptr);
+    ASSERT_NE(exception.bstrSource, nullptr);
+    EXPECT_STREQ(exception.bstrSource, L"TFlashPlayerControl");
+    ASSERT_NE(exception.bstrDescription, nullptr);
+    EXPECT_STREQ(exception.bstrDescription, c.description);
+    ::SysFreeString(exception.bstrSource);
+    ::SysFreeString(exception.bstrDescription);
+    ::SysFreeString(exception.bstrHelpFile);
   }
 }
 

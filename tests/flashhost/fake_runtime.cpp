@@ -202,9 +202,9 @@ class TFakeFlashCommon : public TFakeFlash<Layout> {
 };
 
 // Runtimes 7 and later.
-class TFakeFlashLate final : public TFakeFlashCommon<IShockwaveFlash> {
+class TFakeFlashLate final : public TFakeFlashCommon<published::IShockwaveFlash> {
  public:
-  using TFakeFlashCommon<IShockwaveFlash>::TFakeFlashCommon;
+  using TFakeFlashCommon<published::IShockwaveFlash>::TFakeFlashCommon;
   HRESULT STDMETHODCALLTYPE TGetPropertyAsNumber(BSTR t, int p, double* v) override {
     return Answer("TGetPropertyAsNumber(" + Text(t) + "," + std::to_string(p) + ")", v, 2.5);
   }
@@ -234,9 +234,9 @@ class TFakeFlashLate final : public TFakeFlashCommon<IShockwaveFlash> {
 };
 
 // Runtimes 4 and 5 (a version 4 runtime simply has no Stacking; the host must never ask).
-class TFakeFlashOld final : public TFakeFlashCommon<IShockwaveFlash5> {
+class TFakeFlashOld final : public TFakeFlashCommon<published::IShockwaveFlash5> {
  public:
-  using TFakeFlashCommon<IShockwaveFlash5>::TFakeFlashCommon;
+  using TFakeFlashCommon<published::IShockwaveFlash5>::TFakeFlashCommon;
   FAKE_TEXT(SWRemote)
   FAKE_TEXT(Stacking)
 };
@@ -270,7 +270,7 @@ class TFakeFactory final : public IClassFactory {
 TFakeFactory factory;
 
 HRESULT WINAPI FakeGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
-  if (clsid != CLSID_ShockwaveFlash) return CLASS_E_CLASSNOTAVAILABLE;
+  if (clsid != published::CLSID_ShockwaveFlash) return CLASS_E_CLASSNOTAVAILABLE;
   return factory.QueryInterface(iid, object);
 }
 
@@ -308,7 +308,7 @@ class TFakeRuntime::TPoint final : public IConnectionPoint {
     owner_->Log(std::string(events_ ? "Unadvise(events," : "Unadvise(notify,") +
                 std::to_string(cookie) + ")");
     owner_->Unadvised(events_);
-    return S_OK;
+    return owner_->script.unadvise;
   }
   HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections**) override { return E_NOTIMPL; }
 
@@ -383,11 +383,11 @@ HRESULT STDMETHODCALLTYPE TFakeRuntime::QueryInterface(REFIID iid, void** object
     *object = static_cast<IOleInPlaceObject*>(this);
   else if (iid == IID_IOleInPlaceActiveObject)
     *object = static_cast<IOleInPlaceActiveObject*>(this);
-  else if (iid == IID_IOleControl)
+  else if (iid == IID_IOleControl && script.answersOleControl)
     *object = static_cast<IOleControl*>(this);
   else if (iid == IID_IConnectionPointContainer)
     *object = static_cast<IConnectionPointContainer*>(this);
-  else if (iid == IID_IShockwaveFlash || iid == IID_IDispatch)
+  else if (iid == published::IID_IShockwaveFlash || (iid == IID_IDispatch && script.answersDispatch))
     *object = flash_;
   if (!*object) return E_NOINTERFACE;
   AddRef();
@@ -403,7 +403,7 @@ HRESULT STDMETHODCALLTYPE TFakeRuntime::SetClientSite(IOleClientSite* site) {
 
 HRESULT STDMETHODCALLTYPE TFakeRuntime::GetClientSite(IOleClientSite** site) {
   Log("GetClientSite");
-  *site = site_.Get();
+  *site = script.forgetsClientSite ? nullptr : site_.Get();
   if (*site) (*site)->AddRef();
   return S_OK;
 }
@@ -455,6 +455,11 @@ LRESULT CALLBACK TFakeRuntime::WindowProc(HWND window, UINT msg, WPARAM wParam, 
     ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
   }
   auto* self = reinterpret_cast<TFakeRuntime*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (self && msg == WM_CHAR) {
+    char text[32];
+    std::snprintf(text, sizeof text, "char:U+%04X", static_cast<unsigned>(wParam));
+    self->Log(text);
+  }
   const bool interesting = (msg >= WM_MOUSEFIRST && msg <= WM_MOUSELAST) || msg == WM_KEYDOWN ||
                            msg == WM_CONTEXTMENU || msg == WM_SIZE ||
                            (msg >= 0x2000 && msg < 0x2400) || msg == WM_QUERYNEWPALETTE;
@@ -561,7 +566,7 @@ HRESULT STDMETHODCALLTYPE TFakeRuntime::OnAmbientPropertyChange(DISPID id) {
 
 HRESULT STDMETHODCALLTYPE TFakeRuntime::FindConnectionPoint(REFIID iid, IConnectionPoint** point) {
   *point = nullptr;
-  if (iid == DIID_IShockwaveFlashEvents)
+  if (iid == published::DIID_IShockwaveFlashEvents)
     *point = eventsPoint_.get();
   else if (iid == IID_IPropertyNotifySink)
     *point = notifyPoint_.get();
@@ -585,11 +590,11 @@ void TFakeRuntime::Unadvised(bool events) {
     notify_.Reset();
 }
 
-HRESULT TFakeRuntime::Fire(DISPID id, std::vector<VARIANT> arguments) {
+HRESULT TFakeRuntime::Fire(DISPID id, std::vector<VARIANT> arguments, EXCEPINFO* exception) {
   if (!sink_) return E_UNEXPECTED;
   DISPPARAMS params = {arguments.data(), nullptr, static_cast<UINT>(arguments.size()), 0};
   return sink_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr,
-                       nullptr, nullptr);
+                       exception, nullptr);
 }
 
 }  // namespace pageturn::test

@@ -2,7 +2,8 @@
 // any FlashVersion (with the interface layout of that version), refusals of SetClientSite and
 // SetExtent, an object that never activates or activates without a window. It records the calls
 // the host makes, in order, and the messages its window receives, and is served through the real
-// code provider (TFakeRuntime::Install puts its class factory into CodeProvider).
+// code provider (TFakeRuntime::Install puts its class factory into CodeProvider). Its Flash
+// interface is the tests' own declaration of the published one, never the host's.
 #pragma once
 
 #include <windows.h>
@@ -16,7 +17,7 @@
 #include <vector>
 
 #include "core/com.h"
-#include "flashhost/shockwave_flash.h"
+#include "tests/flashhost/published_flash.h"
 
 namespace pageturn::test {
 
@@ -31,6 +32,10 @@ struct TFakeScript {
   HRESULT runtimeCalls = S_OK;     // what every IShockwaveFlash member answers
   bool translatesAccelerators = false;
   WORD accelerator = 0;            // a key in the control's accelerator table (0: none)
+  bool answersOleControl = true;   // QueryInterface for IOleControl
+  bool answersDispatch = true;     // QueryInterface for IDispatch (the Flash interface stays)
+  bool forgetsClientSite = false;  // GetClientSite succeeds without a site
+  HRESULT unadvise = S_OK;         // what Unadvise answers (the sink is let go all the same)
 };
 
 class TFakeRuntime;
@@ -61,8 +66,10 @@ class TFakeRuntime final : public IOleObject,
   }
   std::function<void(const std::string&)> onLog;  // also told every call
 
-  // Raises an event on the advised sink; the sink's result.
-  HRESULT Fire(DISPID id, std::vector<VARIANT> argumentsInDispatchOrder);
+  // Raises an event on the advised sink, asking for the failure's details in `exception` when
+  // given; the sink's result.
+  HRESULT Fire(DISPID id, std::vector<VARIANT> argumentsInDispatchOrder,
+               EXCEPINFO* exception = nullptr);
   IDispatch* Sink() const { return sink_.Get(); }
   IOleClientSite* Site() const { return site_.Get(); }
   HWND Window() const { return window_; }

@@ -7,6 +7,7 @@
 
 #include <functional>
 
+#include "core/text.h"
 #include "tests/flashhost/flashhost_test_support.h"
 
 namespace pageturn::test {
@@ -202,6 +203,106 @@ TEST_F(Gates, MethodResultsComeFromTheRuntime) {
   EXPECT_DOUBLE_EQ(control->TGetPropertyAsNumber(L"/", 1), 2.5);
   EXPECT_EQ(control->CallFunction(L"<invoke/>"), L"<string>answer</string>");
   EXPECT_EQ(control->FlashVersion(), 9 << 16);
+}
+
+// Playing reaches the runtime only at run time: in design mode it is the cache both ways.
+TEST_F(Gates, PlayingStaysWithTheCacheInDesignMode) {
+  MakeControl();
+  fake->numbers["Playing"] = 0;
+  control->SetDesignMode(true);
+  fake->calls.clear();
+  control->SetPlaying(1);
+  EXPECT_EQ(control->Playing(), -1);
+  EXPECT_EQ(fake->Calls("put_Playing") + fake->Calls("get_Playing"), "");
+  control->SetDesignMode(false);
+  EXPECT_EQ(control->Playing(), 0) << "the runtime's own value at run time";
+  control->SetPlaying(1);
+  EXPECT_EQ(fake->Calls("put_Playing"), "put_Playing(-1)");
+}
+
+// Every published property both ways: a value set reaches the runtime through its own member
+// and the runtime's value comes back through its own member; without a runtime each reads back
+// what was set (booleans stored as -1).
+TEST_F(Gates, EveryPropertyGoesBothWaysAndKeepsItsCache) {
+  using C = TFlashPlayerControl;
+  struct TNumber {
+    const char* name;
+    std::function<void(C&, int)> set;
+    std::function<int(C&)> get;
+    bool boolean = false;
+  } numbers[] = {
+      {"FrameNum", [](C& c, int v) { c.SetFrameNum(v); }, [](C& c) { return c.FrameNum(); }},
+      {"Quality", [](C& c, int v) { c.SetQuality(v); }, [](C& c) { return c.Quality(); }},
+      {"ScaleMode", [](C& c, int v) { c.SetScaleMode(v); }, [](C& c) { return c.ScaleMode(); }},
+      {"AlignMode", [](C& c, int v) { c.SetAlignMode(v); }, [](C& c) { return c.AlignMode(); }},
+      {"BackgroundColor", [](C& c, int v) { c.SetBackgroundColor(v); },
+       [](C& c) { return c.BackgroundColor(); }},
+      {"Playing", [](C& c, int v) { c.SetPlaying(v); }, [](C& c) { return int{c.Playing()}; },
+       true},
+      {"Loop", [](C& c, int v) { c.SetLoop(v); }, [](C& c) { return int{c.Loop()}; }, true},
+      {"Menu", [](C& c, int v) { c.SetMenu(v); }, [](C& c) { return int{c.Menu()}; }, true},
+      {"DeviceFont", [](C& c, int v) { c.SetDeviceFont(v); },
+       [](C& c) { return int{c.DeviceFont()}; }, true},
+      {"EmbedMovie", [](C& c, int v) { c.SetEmbedMovie(v); },
+       [](C& c) { return int{c.EmbedMovie()}; }, true},
+  };
+  struct TText {
+    const char* name;
+    std::function<void(C&, const std::wstring&)> set;
+    std::function<std::wstring(C&)> get;
+  } texts[] = {
+      {"Movie", [](C& c, const std::wstring& v) { c.SetMovie(v); }, [](C& c) { return c.Movie(); }},
+      {"WMode", [](C& c, const std::wstring& v) { c.SetWMode(v); }, [](C& c) { return c.WMode(); }},
+      {"SAlign", [](C& c, const std::wstring& v) { c.SetSAlign(v); },
+       [](C& c) { return c.SAlign(); }},
+      {"Base", [](C& c, const std::wstring& v) { c.SetBase(v); }, [](C& c) { return c.Base(); }},
+      {"Scale", [](C& c, const std::wstring& v) { c.SetScale(v); }, [](C& c) { return c.Scale(); }},
+      {"BGColor", [](C& c, const std::wstring& v) { c.SetBGColor(v); },
+       [](C& c) { return c.BGColor(); }},
+      {"Quality2", [](C& c, const std::wstring& v) { c.SetQuality2(v); },
+       [](C& c) { return c.Quality2(); }},
+      {"SWRemote", [](C& c, const std::wstring& v) { c.SetSWRemote(v); },
+       [](C& c) { return c.SWRemote(); }},
+      {"FlashVars", [](C& c, const std::wstring& v) { c.SetFlashVars(v); },
+       [](C& c) { return c.FlashVars(); }},
+      {"AllowScriptAccess", [](C& c, const std::wstring& v) { c.SetAllowScriptAccess(v); },
+       [](C& c) { return c.AllowScriptAccess(); }},
+      {"MovieData", [](C& c, const std::wstring& v) { c.SetMovieData(v); },
+       [](C& c) { return c.MovieData(); }},
+  };
+
+  MakeControl();
+  int sample = 10;
+  for (const TNumber& n : numbers) {
+    SCOPED_TRACE(n.name);
+    ++sample;
+    n.set(*control, sample);
+    EXPECT_EQ(fake->numbers[n.name], n.boolean ? -1 : sample) << "through put_" << n.name;
+    fake->numbers[n.name] = n.boolean ? 0 : sample + 100;
+    EXPECT_EQ(n.get(*control), n.boolean ? 0 : sample + 100) << "through get_" << n.name;
+  }
+  for (const TText& t : texts) {
+    SCOPED_TRACE(t.name);
+    const std::wstring given = L"set " + SystemToWide(t.name);
+    t.set(*control, given);
+    EXPECT_EQ(fake->texts[t.name], given) << "through put_" << t.name;
+    fake->texts[t.name] = L"live " + SystemToWide(t.name);
+    EXPECT_EQ(t.get(*control), fake->texts[t.name]) << "through get_" << t.name;
+  }
+
+  CodeProvider->GetClassObjectProc = nullptr;
+  MakeControl();
+  ASSERT_EQ(control->RuntimeObject(), nullptr);
+  for (const TNumber& n : numbers) {
+    SCOPED_TRACE(std::string(n.name) + " cached");
+    n.set(*control, 7);
+    EXPECT_EQ(n.get(*control), n.boolean ? -1 : 7);
+  }
+  for (const TText& t : texts) {
+    SCOPED_TRACE(std::string(t.name) + " cached");
+    t.set(*control, L"cached");
+    EXPECT_EQ(t.get(*control), L"cached");
+  }
 }
 
 }  // namespace

@@ -223,5 +223,26 @@ TEST_F(Routing, FocusAndDialogKeysComeFromTheFramework) {
             "TranslateAccelerator(100,9,115de1f1,115de1f1),GetControlInfo(16),OnMnemonic(9)");
 }
 
+// The object's window stays a Unicode window once the control has hooked it, and the
+// application's loop hands it characters outside the system code page as they were typed.
+TEST_F(Routing, TheObjectsWindowStaysUnicodeAndGetsEveryCharacterIntact) {
+  script.translatesAccelerators = false;
+  Prepare(false, false, false);
+  ASSERT_EQ(control->Handle(), fake->Window());
+  EXPECT_TRUE(::IsWindowUnicode(control->Handle()));
+
+  TApplication application;
+  fake->calls.clear();
+  for (wchar_t c : {L'a', L'\u00E9', L'\u4E2D', L'\u0416', L'\u0100'})
+    ::PostMessageW(control->Handle(), WM_CHAR, c, 1);
+  application.ProcessMessages();
+  EXPECT_EQ(fake->Calls("char:"),
+            "char:U+0061,char:U+00E9,char:U+4E2D,char:U+0416,char:U+0100");
+  // The runtime's accelerators were offered the same characters first.
+  EXPECT_NE(fake->Calls("TranslateAccelerator").find("TranslateAccelerator(102,4e2d,"),
+            std::string::npos)
+      << fake->Calls("TranslateAccelerator");
+}
+
 }  // namespace
 }  // namespace pageturn::test

@@ -51,7 +51,18 @@ TEST_F(Site, InterfaceTableAnswersEveryListedInterfaceAndNothingElse) {
     EXPECT_EQ(control->QueryInterface(c.iid, &object), c.found ? S_OK : E_NOINTERFACE);
     if (c.found) {
       ASSERT_NE(object, nullptr);
-      static_cast<IUnknown*>(object)->Release();
+      // One identity: every interface answers the control's IUnknown, and the control's
+      // other interfaces.
+      auto* found = static_cast<IUnknown*>(object);
+      void* identity = nullptr;
+      EXPECT_EQ(found->QueryInterface(IID_IUnknown, &identity), S_OK);
+      EXPECT_EQ(identity, sink);
+      if (identity) static_cast<IUnknown*>(identity)->Release();
+      void* clientSite = nullptr;
+      EXPECT_EQ(found->QueryInterface(IID_IOleClientSite, &clientSite), S_OK);
+      EXPECT_EQ(clientSite, static_cast<IOleClientSite*>(control.get()));
+      if (clientSite) static_cast<IUnknown*>(clientSite)->Release();
+      found->Release();
     } else {
       EXPECT_EQ(object, nullptr);
     }

@@ -428,6 +428,64 @@ TEST_F(Player, EveryBitmapKindIsDecoded) {
   }
 }
 
+// Older movies split their JPEGs: the quantisation and Huffman tables (DQT, DHT) once per movie
+// in JPEGTables, each DefineBits holding the rest. Split by walking the segments up to the scan.
+std::pair<Bytes, Bytes> SplitTables(const Bytes& jpeg) {
+  Bytes tables = {0xFF, 0xD8}, frame = {0xFF, 0xD8};
+  size_t pos = 2;
+  while (pos + 4 <= jpeg.size() && jpeg[pos + 1] != 0xDA) {
+    const size_t length = size_t(jpeg[pos + 2]) << 8 | jpeg[pos + 3];
+    Bytes& into = jpeg[pos + 1] == 0xDB || jpeg[pos + 1] == 0xC4 ? tables : frame;
+    into.insert(into.end(), jpeg.begin() + pos, jpeg.begin() + pos + 2 + length);
+    pos += 2 + length;
+  }
+  tables.insert(tables.end(), {0xFF, 0xD9});
+  frame.insert(frame.end(), jpeg.begin() + pos, jpeg.end());
+  return {tables, frame};
+}
+
+// DefineBits with the movie's JPEGTables; DefineBitsJPEG2 whose tables stream (with a value that
+// looks like a frame header) comes first; DefineBitsJPEG3 holding a PNG, whose alpha block would
+// clear it all: PNG carries its own transparency.
+TEST_F(Player, JpegTablesAndJpeg3AlphaAreReadAsFlashReadsThem) {
+  std::vector<uint32_t> halves(8 * 8);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x) halves[y * 8 + x] = x < 4 ? kRed : kGreen;
+  const Bytes jpeg = Encode(GUID_ContainerFormatJpeg, 8, 8, halves);
+  const Bytes png = Encode(GUID_ContainerFormatPng, 8, 8, halves);
+  const auto [tables, frame] = SplitTables(jpeg);
+  ASSERT_GT(tables.size(), 4u + 60) << "the encoder's tables";
+  ASSERT_EQ(frame.size() + tables.size() - 4, jpeg.size());
+
+  Bytes leading = {0xFF, 0xD8, 0xFF, 0xFE, 0x00, 0x04, 0xFF, 0xC0};  // a comment
+  leading.insert(leading.end(), tables.begin() + 2, tables.end());
+  leading.insert(leading.end(), frame.begin(), frame.end());
+  swf::DefineBitsJpeg bits{1, 1, frame, swf::ImageKind::kJpeg, {}};
+  swf::DefineBitsJpeg jpeg2{2, 2, leading, swf::ImageKind::kJpeg, {}};
+  swf::DefineBitsJpeg pngInJpeg3{3, 3, png, swf::ImageKind::kPng, swf::Deflate(Bytes(64, 0))};
+
+  swf::Movie m = Stage(120, 40, kBlue);
+  m.jpegTables = tables;
+  m.frames.resize(1);
+  m.frames[0].tags = {bits, jpeg2, pngInJpeg3};
+  for (uint16_t i = 0; i < 3; ++i) {
+    m.frames[0].tags.push_back(Rectangle(uint16_t(10 + i), 40, 40, BitmapFill(uint16_t(1 + i), 5)));
+    m.frames[0].tags.push_back(Place(uint16_t(1 + i), uint16_t(10 + i), i * 40, 0));
+  }
+  Load(folder_.Write(L"tables.swf", swf::WriteMovie(m)));
+  EXPECT_EQ(Report()[L"error"], L"");
+  Resize(120, 40);
+  Shot shot(window_);
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE("picture " + std::to_string(i + 1));
+    const int tolerance = i == 2 ? 0 : 24;  // JPEG is lossy
+    for (int y : {8, 32}) {
+      EXPECT_TRUE(Near(shot.At(i * 40 + 8, y), kRed, tolerance)) << Hex(shot.At(i * 40 + 8, y));
+      EXPECT_TRUE(Near(shot.At(i * 40 + 32, y), kGreen, tolerance)) << Hex(shot.At(i * 40 + 32, y));
+    }
+  }
+}
+
 // Frame 0 shows red at depth 1; frame 1 removes it and shows green at depth 2, moved. Going
 // back rebuilds the list from the first frame.
 TEST_F(Player, DisplayListFollowsJumpsBothWays) {

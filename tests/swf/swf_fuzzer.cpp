@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "swf/jpeg.h"
 #include "swf/swf_reader.h"
 #include "swf/swf_writer.h"
 
@@ -23,7 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         } catch (const swf::SwfError&) {
         }
       } else if (const auto* jpeg = std::get_if<swf::DefineBitsJpeg>(&tag)) {
-        swf::StandaloneImage(*jpeg);
+        const auto tables = movie.jpegTables ? std::span<const uint8_t>(*movie.jpegTables)
+                                             : std::span<const uint8_t>();
+        swf::ReadJpegFrame(swf::StandaloneImage(*jpeg, tables));
+        swf::ReadJpegFrame(jpeg->image);
       }
   std::vector<uint8_t> written;
   try {

@@ -287,8 +287,8 @@ TEST(SwfSubset, StandaloneImageDropsTheEmptyTablesStreamBeforeTheFrameHeader) {
     Bytes stored, decoded;
   } cases[] = {
       {{0xFF, 0xD9, 0xFF, 0xD8, 0xFF, 0xD8, 0xFF, 0xC0, 1}, {0xFF, 0xD8, 0xFF, 0xC0, 1}},
-      {{0xFF, 0xD8, 0xFF, 0xDB, 0xFF, 0xD9, 0xFF, 0xD8, 0xFF, 0xC0},
-       {0xFF, 0xD8, 0xFF, 0xDB, 0xFF, 0xC0}},
+      {{0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x02, 0xFF, 0xD9, 0xFF, 0xD8, 0xFF, 0xC0},
+       {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x02, 0xFF, 0xC0}},
       // After the frame header the same bytes are image data.
       {{0xFF, 0xD8, 0xFF, 0xC0, 0xFF, 0xD9, 0xFF, 0xD8},
        {0xFF, 0xD8, 0xFF, 0xC0, 0xFF, 0xD9, 0xFF, 0xD8}},
@@ -304,6 +304,28 @@ TEST(SwfSubset, StandaloneImageDropsTheEmptyTablesStreamBeforeTheFrameHeader) {
   png.kind = ImageKindOf(png.image);
   EXPECT_EQ(StandaloneImage(png), png.image);
   EXPECT_EQ(ImageKindOf(Bytes{'B', 'M'}), ImageKind::kUnknown);
+}
+
+// Older movies keep one tables stream per movie (JPEGTables) and frames without tables
+// (DefineBits); the tables may come after the frames that need them.
+TEST(SwfSubset, DefineBitsAndTheMoviesJpegTablesAreRead) {
+  const Bytes tables = {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x03, 7, 0xFF, 0xD9};
+  const Bytes frame = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x02, 0xFF, 0xD9};
+  Movie m = ReadMovie(OneFrame({{6, Cat({{9, 0}, frame})}, {8, tables}}));
+  auto bits = OnlyTag<DefineBitsJpeg>(m, 1);
+  EXPECT_EQ(bits.id, 9);
+  EXPECT_EQ(bits.version, 1);
+  EXPECT_EQ(bits.kind, ImageKind::kJpeg);
+  EXPECT_EQ(bits.image, frame);
+  ASSERT_TRUE(m.jpegTables);
+  EXPECT_EQ(*m.jpegTables, tables);
+  EXPECT_EQ(StandaloneImage(bits, *m.jpegTables),
+            (Bytes{0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x03, 7, 0xFF, 0xC0, 0x00, 0x02, 0xFF, 0xD9}));
+
+  EXPECT_FALSE(ReadMovie(OneFrame({})).jpegTables) << "no JPEGTables tag: none";
+  EXPECT_EQ(ReadMovie(OneFrame({{8, {}}})).jpegTables, Bytes{}) << "an empty one is kept";
+  EXPECT_THROW(ReadMovie(OneFrame({{8, tables}, {8, tables}})), SwfError);
+  EXPECT_THROW(ReadMovie(OneFrame({{6, {9, 0}}, {6, {9, 0}}})), SwfError) << "id defined twice";
 }
 
 Bytes Zlib(const Bytes& data) {

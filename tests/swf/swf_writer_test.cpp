@@ -339,7 +339,10 @@ TEST(SwfWriter, MovieFieldsRoundTripInBothContainers) {
     m.frameRate = 0x0C00;
     m.fileAttributes = 0x08;
     m.backgroundColor = 0xFEDCBA;
+    m.jpegTables = Bytes{0xFF, 0xD8, 0xFF, 0xD9};
     m.frames.resize(300);
+    m.frames[1].tags = {DefineBitsJpeg{
+        .id = 1, .version = 1, .image = {0xFF, 0xD8, 0xFF, 0xC0}, .kind = ImageKind::kJpeg}};
     m.frames[299].actions = {{{.code = kActionStop}}};
     Bytes file = WriteMovie(m);
     EXPECT_EQ(file[0], compressed ? 'C' : 'F');
@@ -351,6 +354,7 @@ TEST(SwfWriter, MovieFieldsRoundTripInBothContainers) {
     EXPECT_EQ(back.frameCount, 300);
     EXPECT_EQ(back.fileAttributes, 0x08u);
     EXPECT_EQ(back.backgroundColor, 0xFEDCBAu);
+    EXPECT_EQ(back.jpegTables, m.jpegTables);
     EXPECT_EQ(back.frames, m.frames);
   }
   Movie bare;
@@ -385,6 +389,7 @@ TEST(SwfWriter, WhatTheFormatCannotHoldIsRefused) {
   DefineBitsLossless noTable{.id = 13, .format = DefineBitsLossless::kPalette};
   DefineBitsLossless format6{.id = 13, .format = 6};
   DefineBitsJpeg alphaInV2{.id = 14, .image = {0xFF, 0xD8}, .alphaZlib = {1}};
+  DefineBitsJpeg alphaInV1{.id = 14, .version = 1, .image = {0xFF, 0xD8}, .alphaZlib = {1}};
   ColorTransform wide{.hasAdd = true, .add = {-32768, 0, 0, 0}};
   PlaceObject2 wideCx{.depth = 1, .colorTransform = wide};
   PlaceObject2 nulName{.depth = 1, .name = std::string("a\0b", 3)};
@@ -403,6 +408,7 @@ TEST(SwfWriter, WhatTheFormatCannotHoldIsRefused) {
       {"colour table of 0 entries", movieWith(noTable)},
       {"lossless format 6", movieWith(format6)},
       {"alpha in DefineBitsJPEG2", movieWith(alphaInV2)},
+      {"alpha in DefineBits", movieWith(alphaInV1)},
       {"colour transform term of 16 bits", movieWith(wideCx)},
       {"NUL inside a string", movieWith(nulName)},
       {"branch past the list", movieWithActions({{.code = kActionJump, .branchTarget = 2}})},
