@@ -9,9 +9,16 @@ cd "$root"
 
 packages=(cmake ninja-build g++ clang python3 libclang-rt-14-dev googletest libgtest-dev libgmock-dev
           g++-mingw-w64-i686 libz-mingw-w64-dev zlib1g-dev
-          wine wine32:i386 wine64 xvfb x11-utils xdotool imagemagick)
+          wine wine32:i386 wine64 xvfb x11-utils xdotool imagemagick
+          chromium chromium-driver python3-selenium)
 
 setup() {
+  install_packages
+  # Ruffle, which `pageturn-pack web` puts beside a book's page: pinned and checked, into build/.
+  tools/fetch-ruffle.sh
+}
+
+install_packages() {
   local missing=()
   for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

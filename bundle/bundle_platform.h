@@ -41,8 +41,13 @@ bool IsPathDelimiter(char c);
 
 namespace pageturn::bundle_platform {
 
-// Moves `from` onto `to`, replacing what is there.
+// Moves `from` onto `to`, replacing what is there; natively the folder's entry of `to` is then
+// written to the disk too.
 void MoveOnto(const std::string& from, const std::string& to);
+// What has been written to the open file is on the disk when this returns (raises Error else).
+void FlushToDisk(TFileStream& file);
+// A number of this process, for names of files that no other run uses at the same time.
+unsigned long ProcessNumber();
 // Gives `to` the permission bits of `from` (executables stay executable); nothing on Windows.
 void CopyPermissions(const std::string& from, const std::string& to);
 // A file name in the system's 8-bit text, from a path of std::filesystem.

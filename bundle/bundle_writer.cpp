@@ -1,6 +1,8 @@
 #include "bundle/bundle_writer.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <limits>
 #include <memory>
@@ -113,13 +115,19 @@ std::int64_t WriteBundleSection(TStream& out, const std::vector<std::string>& en
 
 void TBundleWriter::AddEntry(const std::string& name, std::string bytes) {
   TEntry entry{CheckedName(name), std::move(bytes), {}};
-  const std::string lower = LowerAscii(entry.name), key = BundleNameKey(entry.name);
-  for (const TEntry& other : entries_) {
-    if (LowerAscii(other.name) == lower || BundleNameKey(other.name) == key) {
-      throw Error("Two entries named \"" + other.name + "\" and \"" + entry.name + "\"");
-    }
+  std::string lower = LowerAscii(entry.name), key = BundleNameKey(entry.name);
+  const std::size_t* clash = nullptr;
+  if (auto same = byLower_.find(lower); same != byLower_.end()) {
+    clash = &same->second;
+  } else if (auto equal = byKey_.find(key); equal != byKey_.end()) {
+    clash = &equal->second;
+  }
+  if (clash) {
+    throw Error("Two entries named \"" + entries_[*clash].name + "\" and \"" + entry.name + "\"");
   }
   entries_.push_back(std::move(entry));
+  byLower_.emplace(std::move(lower), entries_.size() - 1);
+  byKey_.emplace(std::move(key), entries_.size() - 1);
 }
 
 void TBundleWriter::AddFile(const std::string& name, const std::string& path) {
@@ -195,9 +203,23 @@ std::int64_t TBundleWriter::WriteBundle(TStream& out, const TPackProgress& progr
   return writer.Finish();
 }
 
+namespace {
+
+std::string PartialBookName(const std::string& book) {
+  // Two runs writing one book (two makes, or two threads) each have a file of their own; the
+  // one renamed last wins, whole.
+  static std::atomic<unsigned> counter{0};
+  const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+  return book + "." + std::to_string(bundle_platform::ProcessNumber()) + "-" +
+         std::to_string(++counter) + "-" + std::to_string(static_cast<unsigned>(now) & 0xFFFFFF) +
+         ".partial";
+}
+
+}  // namespace
+
 void TBundleWriter::WriteBook(const std::string& player, const std::string& book,
                               const TPackProgress& progress) const {
-  const std::string temporary = book + ".partial";
+  const std::string temporary = PartialBookName(book);
   try {
     {
       TFileStream in(player, TFileStream::Mode::OpenReadShareAll);
@@ -205,6 +227,9 @@ void TBundleWriter::WriteBook(const std::string& player, const std::string& book
       const std::int64_t playerSize = in.Size();
       out.CopyFrom(in, playerSize);
       WriteBundle(out, progress);
+      // On the disk before the rename: a crash then leaves the old book or the new one, never
+      // a renamed file whose data was still in the cache.
+      bundle_platform::FlushToDisk(out);
     }
     bundle_platform::CopyPermissions(player, temporary);
     bundle_platform::MoveOnto(temporary, book);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "core/stream.h"
@@ -41,7 +42,9 @@ class TBundleWriter {
   // The bundle section at the stream's position; returns S.
   std::int64_t WriteBundle(TStream& out, const TPackProgress& progress = {}) const;
   // A copy of the player with the bundle appended, written to a temporary file beside the book
-  // and renamed onto it, so a failure never leaves a half-written book behind.
+  // (a name of its own per run: BOOK.PROCESS-N-T.partial), flushed to the disk and renamed onto
+  // the book, so a failure never leaves a half-written book behind and two runs writing one
+  // book never write into each other's file.
   void WriteBook(const std::string& player, const std::string& book,
                  const TPackProgress& progress = {}) const;
 
@@ -55,6 +58,9 @@ class TBundleWriter {
   std::int64_t TotalSize() const;
 
   std::vector<TEntry> entries_;
+  // Every name's lower-case form and its name key, to the entry that has it: one look-up per
+  // added entry finds a clash.
+  std::unordered_map<std::string, std::size_t> byLower_, byKey_;
   bool digest_ = false;
 };
 

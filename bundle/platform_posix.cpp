@@ -1,4 +1,5 @@
 // Linux glue: /proc/self/exe, stat(), and Unicode case folding through the C.UTF-8 locale.
+#include <fcntl.h>
 #include <locale.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -114,7 +115,22 @@ void MoveOnto(const std::string& from, const std::string& to) {
   if (std::rename(from.c_str(), to.c_str()) != 0) {
     throw Error("Cannot rename \"" + from + "\" to \"" + to + "\"");
   }
+  // The rename itself lives in the folder: written out, a crash cannot take the book back.
+  std::string folder = to.substr(0, to.find_last_of('/') + 1);
+  if (folder.empty()) folder = ".";
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
 }
+
+void FlushToDisk(TFileStream& file) {
+  if (::fsync(file.NativeHandle()) != 0)
+    throw Error("Cannot write \"" + file.FileName() + "\" to the disk");
+}
+
+unsigned long ProcessNumber() { return static_cast<unsigned long>(::getpid()); }
 
 void CopyPermissions(const std::string& from, const std::string& to) {
   struct stat st {};

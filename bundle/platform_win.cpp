@@ -79,6 +79,13 @@ void MoveOnto(const std::string& from, const std::string& to) {
 
 void CopyPermissions(const std::string&, const std::string&) {}
 
+void FlushToDisk(TFileStream& file) {
+  if (!::FlushFileBuffers(file.NativeHandle()))
+    throw Error("Cannot write \"" + file.FileName() + "\" to the disk");
+}
+
+unsigned long ProcessNumber() { return ::GetCurrentProcessId(); }
+
 std::string PathText(const std::filesystem::path& path) { return WideToSystem(path.wstring()); }
 
 }  // namespace pageturn::bundle_platform

@@ -2,11 +2,13 @@
 
 #include <wincodec.h>
 
+#include <atomic>
 #include <stdexcept>
 #include <type_traits>
 #include <variant>
 
 #include "com_support.h"
+#include "swf/image_header.h"
 #include "swf/swf_reader.h"
 
 namespace standin {
@@ -21,6 +23,8 @@ class DecodeError : public std::runtime_error {
 void Check(HRESULT hr, const char* what) {
   if (FAILED(hr)) throw DecodeError(std::string(what) + " failed");
 }
+
+std::atomic<uint64_t> g_processTotal{0};
 
 uint64_t PixelBytes(uint64_t width, uint64_t height) { return width * height * 4; }
 
@@ -39,9 +43,19 @@ uint32_t Premultiply(uint32_t a, uint32_t r, uint32_t g, uint32_t b) {
   return a << 24 | r << 16 | g << 8 | b;
 }
 
+// The size the picture's own header claims, checked: decoders allocate the whole image as they
+// open it (the platform's PNG decoder does), so a claim too large never reaches one.
+::swf::ImageSize HeaderSize(const std::vector<uint8_t>& image) {
+  std::optional<::swf::ImageSize> size = ::swf::ReadImageSize(image);
+  if (!size) throw DecodeError("no picture size in its header");
+  CheckSize(size->width, size->height);
+  return *size;
+}
+
 // JPEG, PNG or GIF through WIC, as premultiplied BGRA.
 std::unique_ptr<DecodedBitmap> DecodeImage(const std::vector<uint8_t>& image) {
   if (image.empty() || image.size() > 0xFFFFFFFFu) throw DecodeError("no image");
+  const ::swf::ImageSize claimed = HeaderSize(image);
   ComPtr<IWICImagingFactory> factory;
   Check(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
                          IID_IWICImagingFactory, reinterpret_cast<void**>(factory.GetAddressOf())),
@@ -58,7 +72,9 @@ std::unique_ptr<DecodedBitmap> DecodeImage(const std::vector<uint8_t>& image) {
   Check(decoder->GetFrame(0, &frame), "GetFrame");
   UINT width = 0, height = 0;
   Check(frame->GetSize(&width, &height), "GetSize");
-  // The header's claim is checked before a pixel is allocated.
+  // The decoder's size is the header's (a GIF image may be smaller than its screen).
+  if (width > claimed.width || height > claimed.height)
+    throw DecodeError("picture larger than its header says");
   CheckSize(width, height);
   ComPtr<IWICFormatConverter> converter;
   Check(factory->CreateFormatConverter(&converter), "CreateFormatConverter");
@@ -77,8 +93,8 @@ std::unique_ptr<DecodedBitmap> DecodeImage(const std::vector<uint8_t>& image) {
 }
 
 std::unique_ptr<DecodedBitmap> DecodeJpeg(const ::swf::DefineBitsJpeg& tag,
-                                          std::span<const uint8_t> jpegTables) {
-  auto bitmap = DecodeImage(::swf::StandaloneImage(tag, jpegTables));
+                                          const std::vector<uint8_t>& image) {
+  auto bitmap = DecodeImage(image);
   // PNG and GIF carry their own transparency; JPEG3's alpha is for JPEG data alone.
   if (tag.version == 3 && tag.kind == ::swf::ImageKind::kJpeg && !tag.alphaZlib.empty()) {
     // One alpha byte per pixel; the colours are not premultiplied in the file.
@@ -168,28 +184,57 @@ DecodedBitmap::~DecodedBitmap() {
   if (bitmap_) DeleteObject(bitmap_);
 }
 
+uint64_t BitmapProcessTotal() { return g_processTotal.load(); }
+
+BitmapCache::~BitmapCache() {
+  bitmaps_.clear();
+  g_processTotal -= total_;
+}
+
+void BitmapCache::Reserve(uint64_t bytes) {
+  if (bytes > kMaxBitmapTotal - total_) throw DecodeError("bitmaps too large in all");
+  uint64_t now = g_processTotal.load();
+  do {
+    if (bytes > kMaxBitmapProcessTotal - now)
+      throw DecodeError("bitmaps too large for the process in all");
+  } while (!g_processTotal.compare_exchange_weak(now, now + bytes));
+  total_ += bytes;
+}
+
+void BitmapCache::Release(uint64_t bytes) {
+  total_ -= bytes;
+  g_processTotal -= bytes;
+}
+
 const DecodedBitmap* BitmapCache::Get(uint16_t id, const ::swf::Tag* tag, std::wstring* error,
                                       std::span<const uint8_t> jpegTables) {
   auto found = bitmaps_.find(id);
   if (found != bitmaps_.end()) return found->second.get();
   std::unique_ptr<DecodedBitmap> bitmap;
   try {
+    // The pixels are counted from the headers, before a byte of them is decoded or copied.
     uint64_t claimed = 0;
-    if (const auto* jpeg = tag ? std::get_if<::swf::DefineBitsJpeg>(tag) : nullptr) {
-      bitmap = DecodeJpeg(*jpeg, jpegTables);
-    } else if (const auto* lossless = tag ? std::get_if<::swf::DefineBitsLossless>(tag) : nullptr) {
+    std::vector<uint8_t> image;
+    const auto* jpeg = tag ? std::get_if<::swf::DefineBitsJpeg>(tag) : nullptr;
+    const auto* lossless = tag ? std::get_if<::swf::DefineBitsLossless>(tag) : nullptr;
+    if (jpeg) {
+      image = ::swf::StandaloneImage(*jpeg, jpegTables);
+      ::swf::ImageSize size = HeaderSize(image);
+      claimed = PixelBytes(size.width, size.height);
+    } else if (lossless) {
+      CheckSize(lossless->width, lossless->height);
       claimed = PixelBytes(lossless->width, lossless->height);
-      if (total_ + claimed > kMaxBitmapTotal) throw DecodeError("bitmaps too large in all");
-      bitmap = DecodeLossless(*lossless);
     } else {
       throw DecodeError("not a bitmap");
     }
-    uint64_t bytes = PixelBytes(bitmap->width(), bitmap->height());
-    if (total_ + bytes > kMaxBitmapTotal) {
-      bitmap.reset();
-      throw DecodeError("bitmaps too large in all");
+    Reserve(claimed);
+    try {
+      bitmap = jpeg ? DecodeJpeg(*jpeg, image) : DecodeLossless(*lossless);
+    } catch (...) {
+      Release(claimed);
+      throw;
     }
-    total_ += bytes;
+    Release(claimed - PixelBytes(bitmap->width(), bitmap->height()));
   } catch (const std::exception& e) {
     if (error) *error = L"bitmap " + std::to_wstring(id) + L": " + Utf8ToWide(e.what());
     bitmap.reset();

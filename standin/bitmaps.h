@@ -37,19 +37,35 @@ class DecodedBitmap {
 };
 
 // No bitmap is decoded that would take more than this (width x height x 4, computed in 64
-// bits before anything is allocated), nor more than kMaxBitmapTotal for one movie.
+// bits from the tag's or the picture's own header before a decoder sees it), nor beyond
+// kMaxBitmapTotal for one movie or kMaxBitmapProcessTotal for every movie of the process (its
+// levels and its objects together).
 inline constexpr uint64_t kMaxBitmapBytes = 64ull * 1024 * 1024;
 inline constexpr uint64_t kMaxBitmapTotal = 256ull * 1024 * 1024;
+inline constexpr uint64_t kMaxBitmapProcessTotal = 384ull * 1024 * 1024;
+
+// What the bitmaps of every movie of the process take now.
+uint64_t BitmapProcessTotal();
 
 // Decodes on first use and keeps what it decoded (or that it could not) for the movie's life.
 class BitmapCache {
  public:
+  BitmapCache() = default;
+  ~BitmapCache();
+  BitmapCache(const BitmapCache&) = delete;
+  BitmapCache& operator=(const BitmapCache&) = delete;
+
   // The bitmap of character `id`, or null when the tag is no bitmap or cannot be decoded
   // (`error` then says why, once). `jpegTables` are the movie's, for DefineBits.
   const DecodedBitmap* Get(uint16_t id, const ::swf::Tag* tag, std::wstring* error,
                            std::span<const uint8_t> jpegTables = {});
 
  private:
+  // Counts `bytes` in the movie's and the process's totals, or raises when either would pass
+  // its cap; Release gives them back.
+  void Reserve(uint64_t bytes);
+  void Release(uint64_t bytes);
+
   std::map<uint16_t, std::unique_ptr<DecodedBitmap>> bitmaps_;
   uint64_t total_ = 0;
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <set>
+#include <utility>
 
 #include "com_support.h"
 
@@ -67,6 +68,7 @@ class Player::LevelHost final : public swf::TimelineHost {
     Level* level = owner_.TargetLevel(Utf8ToWide(target));
     return level ? level->timeline.get() : nullptr;
   }
+  swf::ActionBudget& Budget() override { return owner_.budget_; }
 
  private:
   Player& owner_;
@@ -86,9 +88,13 @@ const swf::FlatShape* Player::Level::Shape(uint16_t id) {
   return slot.get();
 }
 
-Player::ActionScope::ActionScope(Player& owner) : owner_(owner) { ++owner_.actionDepth_; }
+Player::ActionScope::ActionScope(Player& owner) : owner_(owner) {
+  step_.emplace(owner_.budget_);
+  ++owner_.actionDepth_;
+}
 
 Player::ActionScope::~ActionScope() {
+  step_.reset();
   if (--owner_.actionDepth_ > 0) return;
   while (!owner_.deferred_.empty() && owner_.actionDepth_ == 0) {
     auto change = std::move(owner_.deferred_.front());
@@ -244,6 +250,12 @@ void Player::CancelFetches() {
   }
 }
 
+size_t Player::RetiredBytes() const {
+  size_t bytes = 0;
+  for (const auto& job : retired_) bytes += job->result.bytes.capacity();
+  return bytes;
+}
+
 bool Player::Current(const FetchJob& job) const {
   auto it = generation_.find(job.level);
   return it != generation_.end() && it->second == job.generation;
@@ -286,15 +298,16 @@ void Player::OnFetchDone(void* posted) {
 }
 
 void Player::FinishFetch(const std::shared_ptr<FetchJob>& job) {
+  // The job stays among the retired ones until its thread is gone; what it fetched goes now.
+  const FetchResult r = std::exchange(job->result, FetchResult{});
   if (job->variables) {
-    ApplyVariables(*job);
+    ApplyVariables(*job, r);
     return;
   }
   if (!Current(*job)) return;  // superseded
   // The events below reach the container, which may dispatch messages: other level changes
   // wait until this one is complete.
   ActionScope scope(*this);
-  const FetchResult& r = job->result;
   if (!r.Succeeded()) {
     SetLastError(L"fetch of " + job->url + L" failed: " +
                  (r.tooLarge ? std::wstring(L"more than the largest movie")
@@ -343,11 +356,11 @@ void Player::FinishFetch(const std::shared_ptr<FetchJob>& job) {
   host_.OnChanged();
 }
 
-void Player::ApplyVariables(const FetchJob& job) {
+void Player::ApplyVariables(const FetchJob& job, const FetchResult& result) {
   Level* level = FindLevel(job.level);
-  if (!level || !level->timeline || !job.result.Succeeded()) return;
+  if (!level || !level->timeline || !result.Succeeded()) return;
   // application/x-www-form-urlencoded: name=value pairs joined by '&'.
-  const auto& bytes = job.result.bytes;
+  const auto& bytes = result.bytes;
   std::string text(bytes.begin(), bytes.end());
   try {
     size_t pos = 0;

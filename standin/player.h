@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,8 @@ class Player {
   bool Loading() const { return !jobs_.empty() || !waiting_.empty(); }
   // The most load threads that ran at once.
   size_t PeakLoads() const { return peakLoads_; }
+  // What the fetches that are over still hold.
+  size_t RetiredBytes() const;
   const std::wstring& LastError() const { return lastError_; }
   void SetLastError(std::wstring error) {
     errors_.Add(error);
@@ -96,7 +99,8 @@ class Player {
   void OnFrameTimer();
 
   // Movie actions call out to the container, which may dispatch messages meanwhile: levels
-  // are only replaced or removed when no actions are running (else when they end).
+  // are only replaced or removed when no actions are running (else when they end). A scope is
+  // also one step of the actions' budget, which the scopes inside it share.
   class ActionScope {
    public:
     explicit ActionScope(Player& owner);
@@ -106,6 +110,7 @@ class Player {
 
    private:
     Player& owner_;
+    std::optional<swf::ActionBudget::Step> step_;  // ends before the deferred changes run
   };
 
  private:
@@ -118,7 +123,7 @@ class Player {
   void StartWaitingLoads();
   void StartJob(int level, unsigned generation, const std::wstring& url, bool variables);
   void FinishFetch(const std::shared_ptr<FetchJob>& job);
-  void ApplyVariables(const FetchJob& job);
+  void ApplyVariables(const FetchJob& job, const FetchResult& result);
   void WhenNoActionsRun(std::function<void()> change);
   void UpdateTimer();
 
@@ -137,6 +142,7 @@ class Player {
   std::map<std::wstring, std::wstring> pendingVariables_;
   UINT timerInterval_ = 0;
   int actionDepth_ = 0;
+  swf::ActionBudget budget_;  // shared by every level's actions
   std::vector<std::function<void()>> deferred_;
   size_t receivedBytes_ = 0;
   long loadingPercent_ = 0;  // of the level-0 movie on its way

@@ -121,7 +121,8 @@ struct IStandInTestSurface : public IUnknown {
   // level<N>_frames, background (hex RRGGBB), window (1 when in-place active), extent_cx,
   // extent_cy (HIMETRIC), events (the events fired, e.g. "-609(0),1958(100),150(a|b)"),
   // site_calls (container methods the object called, in order), fetches (URLs fetched, in
-  // order, separated by '|'), error (the last load error text).
+  // order, separated by '|'), retired_bytes (what finished fetches still hold), error (the last
+  // load error text).
   virtual HRESULT STDMETHODCALLTYPE GetReport(BSTR *report) = 0;
 };
 

@@ -32,6 +32,7 @@ void FlashObject::FillReport(Report& report) const {
   report.Add(L"site_calls", siteCalls_.Join(L","));
   report.Add(L"fetches", player_.FetchLog().Join(L"|"));
   report.Add(L"loads_peak", (long long)player_.PeakLoads());
+  report.Add(L"retired_bytes", (long long)player_.RetiredBytes());
   report.Add(L"error", EscapeLineBreaks(player_.LastError()));
   report.Add(L"errors", EscapeLineBreaks(player_.Errors().Join(L"|")));
 }

@@ -129,7 +129,7 @@ class TestSurface final
       r.Add(L"stalled", result.stalled ? 1 : 0);
       r.Add(L"response_code", result.responseCode);
       r.Add(L"header", EscapeLineBreaks(result.header));
-      r.Add(L"sequence", Join(result.sequence, L","));
+      r.Add(L"sequence", result.sequence.Join(L","));
       r.Add(L"bytes", (long long)result.bytes.size());
       ThrowIfFailed(ReturnBytes(result.bytes, bytes));
       return r.Return(report);

@@ -174,7 +174,7 @@ class BindCallback final : public RefCounted<IBindStatusCallback, IHttpNegotiate
   }
   void Log(const std::wstring& entry) {
     Lock lock(cs_);
-    sequence_.push_back(entry);
+    sequence_.Add(entry);
   }
 
   std::function<void(size_t, size_t)> progress_;
@@ -186,7 +186,7 @@ class BindCallback final : public RefCounted<IBindStatusCallback, IHttpNegotiate
   HRESULT stopResult_ = E_FAIL;
   long responseCode_ = 0;
   std::wstring header_;
-  std::vector<std::wstring> sequence_;
+  BoundedLog sequence_;  // a source may deliver its data in any number of pieces
   std::vector<uint8_t> bytes_;
   bool tooLarge_ = false;
   volatile DWORD lastData_ = GetTickCount();

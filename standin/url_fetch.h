@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "bounded_log.h"
+
 namespace standin {
 
 struct FetchResult {
@@ -18,8 +20,8 @@ struct FetchResult {
   bool stopped = false;         // OnStopBinding arrived (or a synchronous bind returned S_OK)
   HRESULT stopResult = E_FAIL;
   long responseCode = 0;
-  std::wstring header;                 // OnResponse header text
-  std::vector<std::wstring> sequence;  // the callback's notifications, in order
+  std::wstring header;  // OnResponse header text
+  BoundedLog sequence;  // the callback's notifications, in order (the newest)
   std::vector<uint8_t> bytes;
   bool tooLarge = false;  // more than kMaxFetchBytes arrived: the bind was aborted
   bool stalled = false;   // no data for FetchStallMs: given up (stopResult says ERROR_TIMEOUT)

@@ -629,7 +629,10 @@ Movie ReadMovie(std::span<const uint8_t> bytes) {
     CheckedReader p(payload);
     switch (code) {
       case kTagEnd:
-        if (!pending.actions.empty() || !pending.tags.empty() || movie.frames.empty())
+        // What follows the last ShowFrame is a frame of its own; End alone makes one only
+        // when the header counts one (a movie of no frames stays so).
+        if (!pending.actions.empty() || !pending.tags.empty() ||
+            (movie.frames.empty() && movie.frameCount > 0))
           movie.frames.push_back(std::move(pending));
         return movie;
       case kTagShowFrame:

@@ -226,6 +226,8 @@ std::vector<uint8_t> WriteActions(const ActionList& actions) {
   for (const ActionRecord& a : actions) {
     starts.push_back(at);
     if (a.code == kActionEnd) throw SwfError("action code 0 inside a list");
+    // A code below 0x80 has no length field: a payload would be lost.
+    if (a.code < 0x80 && !a.payload.empty()) throw SwfError("payload on an action without one");
     payloads.push_back(a.code >= 0x80 ? ActionPayload(a) : std::vector<uint8_t>{});
     if (payloads.back().size() > 0xFFFF) throw SwfError("action payload over 64 KiB");
     at += a.code >= 0x80 ? 3 + payloads.back().size() : 1;
@@ -268,6 +270,12 @@ void WriteColor(BitWriter& w, Rgba color, bool withAlpha) {
   if (withAlpha) w.U8(uint8_t(color >> 24));
 }
 
+// DefineShape and DefineShape2 store RGB: a colour that is not opaque needs DefineShape3.
+void WriteShapeColor(BitWriter& w, Rgba color, int version) {
+  if (version < 3 && color >> 24 != 0xFF) throw SwfError("colour alpha needs DefineShape3");
+  WriteColor(w, color, version >= 3);
+}
+
 void WriteStyleCount(BitWriter& w, size_t count, bool extended) {
   if (count < 0xFF || (!extended && count == 0xFF)) {
     w.U8(uint8_t(count));
@@ -283,7 +291,7 @@ void WriteFillStyles(BitWriter& w, const std::vector<FillStyle>& styles, int ver
   for (const FillStyle& s : styles) {
     w.U8(s.type);
     if (s.type == FillStyle::kSolid) {
-      WriteColor(w, s.color, version >= 3);
+      WriteShapeColor(w, s.color, version);
     } else if (s.IsBitmap()) {
       w.U16(s.bitmapId);
       WriteMatrix(w, s.matrix);
@@ -297,7 +305,7 @@ void WriteLineStyles(BitWriter& w, const std::vector<LineStyle>& styles, int ver
   WriteStyleCount(w, styles.size(), true);
   for (const LineStyle& s : styles) {
     w.U16(s.width);
-    WriteColor(w, s.color, version >= 3);
+    WriteShapeColor(w, s.color, version);
   }
 }
 
@@ -416,6 +424,8 @@ std::vector<uint8_t> Button2Payload(const DefineButton2& b) {
 }
 
 std::vector<uint8_t> PlaceObject2Payload(const PlaceObject2& p) {
+  if (!p.hasClipActions && !p.clipActions.empty())
+    throw SwfError("clip actions without their flag");
   BitWriter w;
   const uint8_t flags = (p.hasClipActions ? 0x80 : 0) | (p.clipDepth ? 0x40 : 0) |
                         (p.name ? 0x20 : 0) | (p.ratio ? 0x10 : 0) | (p.colorTransform ? 0x08 : 0) |

@@ -1,6 +1,7 @@
 // Writes movies of the SWF subset of movie.h: what the reader reads back as the same
 // structures. Values that the format cannot hold (a string with a NUL, a branch out of its list,
-// a payload over 64 KiB, a style index past its list, a field wider than its bit count) are
+// a payload over 64 KiB or on a code below 0x80, a style index past its list, a field wider
+// than its bit count, a colour's alpha in DefineShape/2, clip actions without their flag) are
 // an SwfError, never a silently different file.
 #pragma once
 

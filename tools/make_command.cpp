@@ -19,6 +19,7 @@
 #include "tools/book_movies.h"
 #include "tools/command_options.h"
 #include "tools/page_pictures.h"
+#include "tools/tool_files.h"
 
 namespace pageturn {
 
@@ -110,15 +111,6 @@ std::string FindOrExplain(const std::string& given, const std::vector<std::strin
   return found;
 }
 
-// A book written into its pages folder would be read as a page the next time.
-bool Inside(const std::string& folderPath, const std::string& filePath) {
-  fs::path folder = fs::weakly_canonical(folderPath);
-  if (folder.filename().empty()) folder = folder.parent_path();
-  const fs::path file = fs::weakly_canonical(filePath);
-  const auto [stop, unused] = std::mismatch(folder.begin(), folder.end(), file.begin(), file.end());
-  return stop == folder.end();
-}
-
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) throw Error("Cannot open file \"" + path + "\"");
@@ -148,7 +140,7 @@ int Make(const TMakeOptions& o, std::ostream& out, bool interactive) {
   const std::vector<TPagePicture> files = ListPageFiles(o.pages);
   if (files.empty()) throw Error("No page pictures in \"" + o.pages + "\"");
   if (files.size() > kMaxPages) throw Error("More than 65535 pages in \"" + o.pages + "\"");
-  if (Inside(o.pages, o.output)) throw Error("OUT.exe must not lie inside PAGES_DIR");
+  if (PathLiesInside(o.pages, o.output)) throw Error("OUT.exe must not lie inside PAGES_DIR");
   const std::string toolFolder = o.player.empty() || o.runtime.empty() ? ToolFolder() : "";
   const std::string player =
       FindOrExplain(o.player, DefaultPlayerPlaces(toolFolder), "player", "--player");

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <sstream>
 #include <stdexcept>
 
 #include "bundle/bundle_names.h"
@@ -15,6 +16,8 @@
 #include "core/stream.h"
 #include "tools/command_options.h"
 #include "tools/make_command.h"
+#include "tools/tool_files.h"
+#include "tools/web_command.h"
 
 namespace pageturn {
 
@@ -29,6 +32,7 @@ const char kUsage[] =
     "  extract BOOK.exe -o DIR [NAME...]\n"
     "  verify BOOK.exe\n"
     "  info BOOK.exe\n"
+    "  web BOOK.exe -o DIR [--title TEXT] [--ruffle DIR] [--force] [--allow-script]\n"
     "Each command takes --help. Exit codes: 0 ok, 1 bad book, 2 bad usage.\n";
 
 const std::map<std::string, std::string> kCommandHelp = {
@@ -141,15 +145,7 @@ int Pack(const std::vector<std::string>& args, std::ostream& out, bool interacti
   if (!std::filesystem::is_regular_file(player))
     throw Error("Cannot open player \"" + player + "\"");
   // A book written into its own folder would carry its previous version on the next pack.
-  {
-    namespace fs = std::filesystem;
-    fs::path folder = fs::weakly_canonical(from);
-    if (folder.filename().empty()) folder = folder.parent_path();  // "dir/" ends in an empty part
-    const fs::path book = fs::weakly_canonical(output);
-    const auto [stop, unused] =
-        std::mismatch(folder.begin(), folder.end(), book.begin(), book.end());
-    if (stop == folder.end()) throw TUsageError("OUT.exe must not lie inside BOOKDIR");
-  }
+  if (PathLiesInside(from, output)) throw TUsageError("OUT.exe must not lie inside BOOKDIR");
 
   TBundleWriter writer;
   writer.AddFolder(from);
@@ -247,28 +243,8 @@ int Extract(const std::vector<std::string>& args, std::ostream& out) {
 }
 
 int Verify(const std::vector<std::string>& args, std::ostream& out) {
-  const TOpenBook book(OneBookArgument(args));
-  std::set<std::int32_t> named;
-  std::size_t absent = 0;
-  for (const TBundleIndexLine& line : book.lines) {
-    const std::int32_t number = BundleIndexNumber(line.value);
-    // A value that reads as 0 (0, empty, no number) marks the name absent, as lookups read it.
-    if (number == 0) {
-      ++absent;
-      continue;
-    }
-    book.CheckFetchable(line);
-    named.insert(number);
-  }
-  // Reading every entry proves that each one lies inside the file.
-  TCountingStream sink;
-  for (std::int32_t n = 0; n < book.reader.EntryCount(); ++n) book.reader.ReadEntry(n, sink);
-  out << "ok: " << book.reader.EntryCount() << " entries, " << sink.written << " bytes, "
-      << (book.reader.DigestFlag() != 0 ? "digest verified" : "no digest");
-  const std::size_t unnamed = static_cast<std::size_t>(book.reader.EntryCount() - 1) - named.size();
-  if (unnamed > 0) out << ", " << unnamed << " entries not in the index";
-  if (absent > 0) out << ", " << absent << " index lines naming no entry (value 0)";
-  out << "\n";
+  const std::string summary = VerifyBook(OneBookArgument(args));
+  out << "ok: " << summary << "\n";
   return kPackOk;
 }
 
@@ -313,6 +289,32 @@ bool IsSafeEntryPath(const std::string& name) {
   }
 }
 
+std::string VerifyBook(const std::string& path) {
+  const TOpenBook book(path);
+  std::set<std::int32_t> named;
+  std::size_t absent = 0;
+  for (const TBundleIndexLine& line : book.lines) {
+    const std::int32_t number = BundleIndexNumber(line.value);
+    // A value that reads as 0 (0, empty, no number) marks the name absent, as lookups read it.
+    if (number == 0) {
+      ++absent;
+      continue;
+    }
+    book.CheckFetchable(line);
+    named.insert(number);
+  }
+  // Reading every entry proves that each one lies inside the file.
+  TCountingStream sink;
+  for (std::int32_t n = 0; n < book.reader.EntryCount(); ++n) book.reader.ReadEntry(n, sink);
+  std::ostringstream out;
+  out << book.reader.EntryCount() << " entries, " << sink.written << " bytes, "
+      << (book.reader.DigestFlag() != 0 ? "digest verified" : "no digest");
+  const std::size_t unnamed = static_cast<std::size_t>(book.reader.EntryCount() - 1) - named.size();
+  if (unnamed > 0) out << ", " << unnamed << " entries not in the index";
+  if (absent > 0) out << ", " << absent << " index lines naming no entry (value 0)";
+  return out.str();
+}
+
 int RunPackCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                    bool interactive) {
   if (args.empty()) {
@@ -328,6 +330,8 @@ int RunPackCommand(const std::vector<std::string>& args, std::ostream& out, std:
     return RunMakeCommand(std::vector<std::string>(args.begin() + 1, args.end()), out, err,
                           interactive);
   }
+  if (command == "web")
+    return RunWebCommand(std::vector<std::string>(args.begin() + 1, args.end()), out, err);
   const auto help = kCommandHelp.find(command);
   if (help == kCommandHelp.end()) {
     err << "pageturn-pack: unknown command \"" << command << "\"\n" << kUsage;

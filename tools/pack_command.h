@@ -20,4 +20,9 @@ int RunPackCommand(const std::vector<std::string>& args, std::ostream& out, std:
 // NUL, COM1-9, LPT1-9, with any extension, any case) or that ends in a dot or a blank.
 bool IsSafeEntryPath(const std::string& name);
 
+// Checks a book as `verify` does: its trailer, every entry inside the file, the digest, and the
+// index naming only entries that exist. Raises Error with the reason; returns the summary
+// ("N entries, B bytes, digest verified").
+std::string VerifyBook(const std::string& path);
+
 }  // namespace pageturn

@@ -42,11 +42,21 @@ int LevelNumber(const std::string& target) {
   return level;
 }
 
+bool UrlSafe(unsigned char c) {
+  return std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~';
+}
+
+size_t UrlEncodedLength(const std::string& text) {
+  size_t n = 0;
+  for (unsigned char c : text) n += UrlSafe(c) ? 1 : 3;
+  return n;
+}
+
 std::string UrlEncode(const std::string& text) {
   static const char kHex[] = "0123456789ABCDEF";
   std::string out;
   for (unsigned char c : text) {
-    if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
+    if (UrlSafe(c)) {
       out += char(c);
     } else {
       out += '%';
@@ -59,29 +69,40 @@ std::string UrlEncode(const std::string& text) {
 
 }  // namespace
 
-std::string XmlEscape(const std::string& text) {
-  std::string out;
+void AppendXmlEscaped(std::string& out, const std::string& text, size_t limit) {
   for (char c : text) {
+    const char* piece = nullptr;
     switch (c) {
       case '&':
-        out += "&amp;";
+        piece = "&amp;";
         break;
       case '<':
-        out += "&lt;";
+        piece = "&lt;";
         break;
       case '>':
-        out += "&gt;";
+        piece = "&gt;";
         break;
       case '"':
-        out += "&quot;";
+        piece = "&quot;";
         break;
       case '\'':
-        out += "&apos;";
+        piece = "&apos;";
         break;
       default:
-        out += c;
+        break;
     }
+    size_t n = piece ? std::strlen(piece) : 1;
+    if (n > limit || out.size() > limit - n) throw SwfError("ExternalInterface request too long");
+    if (piece)
+      out += piece;
+    else
+      out += c;
   }
+}
+
+std::string XmlEscape(const std::string& text) {
+  std::string out;
+  AppendXmlEscaped(out, text, std::string::npos);
   return out;
 }
 
@@ -154,6 +175,7 @@ const Tag* Timeline::Character(uint16_t id) const {
 }
 
 void Timeline::Start() {
+  ActionBudget::Step step(Budget());
   current_ = 0;
   builtFrame_ = -1;
   ApplyDisplayTags(0);
@@ -163,6 +185,7 @@ void Timeline::Start() {
 
 void Timeline::Tick() {
   if (!playing_) return;
+  ActionBudget::Step step(Budget());
   int next = current_ + 1;
   if (next >= FrameCount()) {
     if (!loop_ || FrameCount() == 1) {
@@ -178,12 +201,14 @@ void Timeline::Tick() {
 void Timeline::GotoFrame(int frame, bool play) {
   if (frame < 0) frame = 0;
   if (frame >= FrameCount()) frame = FrameCount() - 1;
+  ActionBudget::Step step(Budget());
   playing_ = play;
   EnterFrame(frame);
   RunFrameActions();
 }
 
 void Timeline::RunButtonActions(const ActionList& actions) {
+  ActionBudget::Step step(Budget());
   Run(actions);
   RunFrameActions();
 }
@@ -238,9 +263,15 @@ void Timeline::RunFrameActions() {
 void Timeline::SetVariable(const std::string& name, const std::string& value) {
   if (name.size() > kMaxStringLength || value.size() > kMaxStringLength)
     throw SwfError("variable too long");
-  if (!variables_.count(name) && variables_.size() >= kMaxVariables)
+  auto it = variables_.find(name);
+  if (it == variables_.end() && variables_.size() >= kMaxVariables)
     throw SwfError("too many variables");
+  size_t before = it == variables_.end() ? 0 : name.size() + it->second.size();
+  size_t after = name.size() + value.size();
+  if (after > before && after - before > kMaxVariableBytes - variableBytes_)
+    throw SwfError("variables too large in all");
   variables_[name] = value;
+  variableBytes_ = variableBytes_ - before + after;
 }
 
 std::string Timeline::GetVariable(const std::string& name) const {
@@ -250,6 +281,7 @@ std::string Timeline::GetVariable(const std::string& name) const {
 
 Timeline::Value Timeline::MakeString(std::string text) {
   if (text.size() > kMaxStringLength) throw SwfError("string too long");
+  Budget().SpendBytes(text.size());
   Value v;
   v.kind = Value::String;
   v.text = std::move(text);
@@ -258,6 +290,8 @@ Timeline::Value Timeline::MakeString(std::string text) {
 
 void Timeline::PushOnStack(Value v) {
   if (stack_.size() >= kMaxStack) throw SwfError("action stack overflow");
+  if (v.text.size() > kMaxStackBytes - stackBytes_) throw SwfError("action stack too large");
+  stackBytes_ += v.text.size();
   stack_.push_back(std::move(v));
 }
 
@@ -265,6 +299,7 @@ Timeline::Value Timeline::Pop() {
   if (stack_.empty()) return Value{};
   Value v = std::move(stack_.back());
   stack_.pop_back();
+  stackBytes_ -= v.text.size();
   return v;
 }
 
@@ -313,6 +348,7 @@ Timeline* Timeline::Target() {
 }
 
 void Timeline::DoGetUrl(const std::string& url, const std::string& target) {
+  Budget().Spend(ActionBudget::kHostCallUnits);
   if (StartsWithNoCase(url, "FSCommand:")) {
     host_.FsCommand(url.substr(10), target);
   } else if (int level = LevelNumber(target); level >= 0) {
@@ -325,28 +361,35 @@ void Timeline::DoGetUrl(const std::string& url, const std::string& target) {
 void Timeline::DoGetUrl2(uint8_t flags, std::string url, const std::string& target) {
   constexpr uint8_t kLoadVariables = 0x80, kLoadTarget = 0x40, kMethod = 0x03;
   if (StartsWithNoCase(url, "FSCommand:")) {
+    Budget().Spend(ActionBudget::kHostCallUnits);
     host_.FsCommand(url.substr(10), target);
     return;
   }
   // GET and POST send the timeline's variables along; our fetches are GETs, so both go in
-  // the query.
+  // the query. Its length is known before a byte of it is made.
   if ((flags & kMethod) != 0 && !variables_.empty()) {
+    size_t length = url.size();
+    for (const auto& [name, value] : variables_)
+      length += 2 + UrlEncodedLength(name) + UrlEncodedLength(value);
+    if (length > kMaxStringLength) throw SwfError("string too long");
+    Budget().SpendBytes(length);
     std::string query;
     for (const auto& [name, value] : variables_)
       query += (query.empty() ? "" : "&") + UrlEncode(name) + "=" + UrlEncode(value);
     url += (url.find('?') == std::string::npos ? "?" : "&") + query;
-    if (url.size() > kMaxStringLength) throw SwfError("string too long");
   }
   int level = LevelNumber(target);
   if (flags & kLoadVariables) {
     // loadVariablesNum: the target names a level (a clip path other than a level is outside
     // the subset and goes nowhere).
     if (level < 0 && (target.empty() || target == "/" || target == "_root")) level = 0;
+    Budget().Spend(ActionBudget::kHostCallUnits);
     if (level >= 0) host_.LoadVariables(level, url);
     return;
   }
   if (flags & kLoadTarget) {
     // loadMovie into a clip path: levels only.
+    Budget().Spend(ActionBudget::kHostCallUnits);
     if (level >= 0) host_.LoadMovie(level, url);
     return;
   }
@@ -382,14 +425,54 @@ void Timeline::DoPush(const std::vector<::swf::PushValue>& values) {
         break;
       case ::swf::PushValue::kConstant8:
       case ::swf::PushValue::kConstant16:
-        if (p.integer < constants_.size()) v = MakeString(constants_[p.integer]);
+        if (constants_ && p.integer < constants_->size()) v = MakeString((*constants_)[p.integer]);
         break;
     }
     PushOnStack(std::move(v));
   }
 }
 
-Timeline::Value Timeline::DecodeExternalValue(const std::string& xml) const {
+std::string Timeline::ExternalRequest(const std::vector<Value>& args) const {
+  // Checked as it grows: escaping can make each byte of an argument six.
+  std::string request;
+  auto add = [&request](const char* text) {
+    size_t n = std::strlen(text);
+    if (request.size() > kMaxRequestLength - n)
+      throw SwfError("ExternalInterface request too long");
+    request += text;
+  };
+  add("<invoke name=\"");
+  AppendXmlEscaped(request, args[0].ToString(), kMaxRequestLength);
+  add("\" returntype=\"xml\"><arguments>");
+  for (size_t i = 1; i < args.size(); ++i) {
+    const Value& arg = args[i];
+    switch (arg.kind) {
+      case Value::Undefined:
+        add("<undefined/>");
+        break;
+      case Value::Null:
+        add("<null/>");
+        break;
+      case Value::Bool:
+        add(arg.number != 0 ? "<true/>" : "<false/>");
+        break;
+      case Value::Number:
+        add("<number>");
+        add(arg.ToString().c_str());
+        add("</number>");
+        break;
+      default:
+        add("<string>");
+        AppendXmlEscaped(request, arg.ToString(), kMaxRequestLength);
+        add("</string>");
+        break;
+    }
+  }
+  add("</arguments></invoke>");
+  return request;
+}
+
+Timeline::Value Timeline::DecodeExternalValue(const std::string& xml) {
   Value v;
   auto inner = [&](const char* open, const char* close) -> std::string {
     size_t a = xml.find(open), b = xml.rfind(close);
@@ -413,11 +496,18 @@ Timeline::Value Timeline::DecodeExternalValue(const std::string& xml) const {
 }
 
 void Timeline::Run(const ActionList& actions) {
+  ActionBudget& budget = Budget();
+  ActionBudget::Run nested(budget);
+  struct Running {
+    int& count;
+    explicit Running(int& c) : count(c) { ++count; }
+    ~Running() { --count; }
+  } running(running_);
   stack_.clear();
+  stackBytes_ = 0;
   target_.clear();  // each list starts on its own timeline
-  size_t executed = 0;
   for (size_t pc = 0; pc < actions.size();) {
-    if (++executed > kMaxActionsPerList) throw SwfError("too many actions in one run");
+    budget.Spend(1);
     const ActionRecord& a = actions[pc++];
     switch (a.code) {
       case kActionNextFrame:
@@ -438,17 +528,10 @@ void Timeline::Run(const ActionList& actions) {
                                                  : -1;
         if (frame < 0 || frame >= t->FrameCount()) break;
         t->EnterFrame(frame);
-        // Another timeline's frame actions run now, within ours (a bounded depth of them).
-        if (t != this && t->runDepth_ == 0 && runDepth_ < 4) {
-          ++t->runDepth_;
-          try {
-            t->RunFrameActions();
-          } catch (...) {
-            --t->runDepth_;
-            throw;
-          }
-          --t->runDepth_;
-        }
+        // Another timeline's frame actions run now, within our step and a bounded depth of
+        // runs; a timeline whose actions are running already gets to them in its next step.
+        if (t != this && t->running_ == 0 && budget.Depth() < ActionBudget::kMaxDepth)
+          t->RunFrameActions();
         break;
       }
       case kActionSetTarget:
@@ -464,7 +547,7 @@ void Timeline::Run(const ActionList& actions) {
         break;
       }
       case kActionConstantPool:
-        constants_ = a.constants;
+        constants_ = &a.constants;
         break;
       case kActionPush:
         DoPush(a.values);
@@ -539,6 +622,7 @@ void Timeline::Run(const ActionList& actions) {
           v.kind = Value::Object;
           v.text = object.text + "." + member;
           if (v.text.size() > kMaxStringLength) throw SwfError("string too long");
+          budget.SpendBytes(v.text.size());
         }
         PushOnStack(std::move(v));
         break;
@@ -556,29 +640,9 @@ void Timeline::Run(const ActionList& actions) {
         Value result;
         if (object.kind == Value::Object && object.text == "flash.external.ExternalInterface" &&
             method == "call" && !args.empty()) {
-          std::string request = "<invoke name=\"" + XmlEscape(args[0].ToString()) +
-                                "\" returntype=\"xml\"><arguments>";
-          for (size_t i = 1; i < args.size(); ++i) {
-            const Value& arg = args[i];
-            switch (arg.kind) {
-              case Value::Undefined:
-                request += "<undefined/>";
-                break;
-              case Value::Null:
-                request += "<null/>";
-                break;
-              case Value::Bool:
-                request += arg.number != 0 ? "<true/>" : "<false/>";
-                break;
-              case Value::Number:
-                request += "<number>" + arg.ToString() + "</number>";
-                break;
-              default:
-                request += "<string>" + XmlEscape(arg.ToString()) + "</string>";
-                break;
-            }
-          }
-          request += "</arguments></invoke>";
+          std::string request = ExternalRequest(args);
+          budget.Spend(ActionBudget::kHostCallUnits);
+          budget.SpendBytes(request.size());
           result = DecodeExternalValue(host_.ExternalCall(request));
         }
         PushOnStack(std::move(result));

@@ -15,6 +15,60 @@ namespace standin::swf {
 
 using namespace ::swf;
 
+// What one player step may spend on actions, shared by every run it nests: a timeline that
+// sends another to a frame runs that frame's actions inside its own step, on the same budget.
+// An action costs one unit, the strings it makes one more per kBytesPerUnit, a call out to the
+// host kHostCallUnits; a step that spends more ends with an SwfError.
+class ActionBudget {
+ public:
+  static constexpr size_t kUnitsPerStep = 100000;
+  static constexpr size_t kBytesPerUnit = 256;
+  static constexpr size_t kHostCallUnits = 100;
+  // Runs nested inside each other (a frame's actions run by another timeline's action).
+  static constexpr int kMaxDepth = 8;
+
+  // Opens a step when none is open; a scope inside an open step shares its budget.
+  class Step {
+   public:
+    explicit Step(ActionBudget& budget) : budget_(budget) {
+      if (budget_.steps_++ == 0) budget_.spent_ = 0;
+    }
+    ~Step() { --budget_.steps_; }
+    Step(const Step&) = delete;
+    Step& operator=(const Step&) = delete;
+
+   private:
+    ActionBudget& budget_;
+  };
+  // One run of an action list, nested in the ones still running.
+  class Run {
+   public:
+    explicit Run(ActionBudget& budget) : budget_(budget) { ++budget_.depth_; }
+    ~Run() { --budget_.depth_; }
+    Run(const Run&) = delete;
+    Run& operator=(const Run&) = delete;
+
+   private:
+    ActionBudget& budget_;
+  };
+
+  void Spend(size_t units) {
+    if (units > kUnitsPerStep - spent_) {
+      spent_ = kUnitsPerStep;
+      throw SwfError("too many actions in one step");
+    }
+    spent_ += units;
+  }
+  void SpendBytes(size_t bytes) { Spend(bytes / kBytesPerUnit); }
+  size_t Spent() const { return spent_; }
+  int Depth() const { return depth_; }
+
+ private:
+  size_t spent_ = 0;
+  int steps_ = 0;
+  int depth_ = 0;
+};
+
 class TimelineHost {
  public:
   virtual ~TimelineHost() = default;
@@ -30,6 +84,11 @@ class TimelineHost {
   virtual void LoadVariables(int /*level*/, const std::string& /*url*/) {}
   // The timeline that a SetTarget path names ("/", "_root", "_levelN"); null when none.
   virtual class Timeline* FindTimeline(const std::string& /*target*/) { return nullptr; }
+  // The budget that every timeline of one player shares; a host of one timeline has its own.
+  virtual ActionBudget& Budget() { return budget_; }
+
+ private:
+  ActionBudget budget_;
 };
 
 // One character on the display list.
@@ -41,12 +100,14 @@ struct Placement {
 
 class Timeline {
  public:
-  // Strings (values, variables) and variables a movie may make; beyond, its actions stop with
-  // an SwfError.
+  // Strings (values, variables), variables, the bytes of all variables and of the value stack,
+  // and an ExternalInterface request (escaped, as sent) that a movie may make; beyond, its
+  // actions stop with an SwfError.
   static constexpr size_t kMaxStringLength = 64 * 1024;
   static constexpr size_t kMaxVariables = 1024;
-  // Actions one list may run (branches can loop).
-  static constexpr size_t kMaxActionsPerList = 100000;
+  static constexpr size_t kMaxVariableBytes = 1024 * 1024;
+  static constexpr size_t kMaxStackBytes = 1024 * 1024;
+  static constexpr size_t kMaxRequestLength = 1024 * 1024;
 
   Timeline(Movie movie, TimelineHost& host);
 
@@ -94,8 +155,11 @@ class Timeline {
   void DoPush(const std::vector<::swf::PushValue>& values);
   void PushOnStack(Value v);
   Value Pop();
-  Value DecodeExternalValue(const std::string& xml) const;
-  static Value MakeString(std::string text);
+  std::string ExternalRequest(const std::vector<Value>& args) const;
+  Value DecodeExternalValue(const std::string& xml);
+  // A string value; its bytes are charged to the step.
+  Value MakeString(std::string text);
+  ActionBudget& Budget() { return host_.Budget(); }
   static double ToNumber(const Value& v);
   static bool ToBool(const Value& v);
   static bool TypedEquals(const Value& a, const Value& b);
@@ -107,17 +171,22 @@ class Timeline {
   bool loop_ = true;
   int pendingFrame_ = -1;  // frame whose actions still have to run
   std::vector<Value> stack_;
-  std::vector<std::string> constants_;
+  size_t stackBytes_ = 0;
+  // The last ConstantPool's strings, where the movie keeps them (it lives as long as we do).
+  const std::vector<std::string>* constants_ = nullptr;
   std::map<std::string, std::string> variables_;
+  size_t variableBytes_ = 0;
   std::map<uint16_t, const Tag*> characters_;
   std::map<uint16_t, Placement> displayList_;
   int builtFrame_ = -1;  // the frame whose display list displayList_ is
   std::string target_;   // SetTarget's path; empty: this timeline
-  int runDepth_ = 0;     // targeted navigation runs the target's frame actions within ours
+  int running_ = 0;      // runs of our lists in progress: a running timeline is not entered again
 };
 
 // XML text escaping for <string> values of the ExternalInterface protocol.
 std::string XmlEscape(const std::string& text);
+// The same, appended to `out`; an SwfError as soon as `out` would grow past `limit` bytes.
+void AppendXmlEscaped(std::string& out, const std::string& text, size_t limit);
 std::string XmlUnescape(const std::string& text);
 
 }  // namespace standin::swf

@@ -18,7 +18,17 @@ using testing::kImage;
 using testing::ReadFileBytes;
 using testing::WriteFileBytes;
 
-class BundleWriter : public testing::TempFolder {};
+class BundleWriter : public testing::TempFolder {
+ protected:
+  // Files of the folder whose names say they are partial books.
+  std::vector<std::string> PartialFiles() {
+    std::vector<std::string> found;
+    for (const auto& item : std::filesystem::directory_iterator(PathOf("")))
+      if (item.path().filename().string().find(".partial") != std::string::npos)
+        found.push_back(item.path().filename().string());
+    return found;
+  }
+};
 
 TEST_F(BundleWriter, IndexIsSortedWithoutRegardToCaseAndEntriesFollowIt) {
   TBundleWriter writer;
@@ -62,7 +72,7 @@ TEST_F(BundleWriter, BookIsThePlayerWithTheBundleOfAFolder) {
     writer.SetDigest(digest);
     const std::string book = PathOf(digest ? "digest.exe" : "plain.exe");
     writer.WriteBook(PathOf("player.exe"), book);
-    EXPECT_FALSE(std::filesystem::exists(book + ".partial"));
+    EXPECT_EQ(PartialFiles(), std::vector<std::string>{});
     EXPECT_EQ(ReadFileBytes(book).substr(0, kImage.size()), kImage);
     EXPECT_EQ(TExeExtReader(book).DigestFlag(), digest ? 1 : 0);
     EXPECT_EQ(BundleEntryIndex("ExeConfig.xml", book), 1);
@@ -85,11 +95,35 @@ TEST_F(BundleWriter, FailedBookLeavesTheOldOneAndNoHalfWrittenFile) {
   writer.AddFile("gone.swf", PathOf("no-such-file.swf"));
   EXPECT_THROW(writer.WriteBook(PathOf("player.exe"), PathOf("book.exe")), Error);
   EXPECT_EQ(ReadFileBytes(PathOf("book.exe")), "old book");
-  EXPECT_FALSE(std::filesystem::exists(PathOf("book.exe.partial")));
+  EXPECT_EQ(PartialFiles(), std::vector<std::string>{});
 
   TBundleWriter empty;
   EXPECT_THROW(empty.WriteBook(PathOf("no-player.exe"), PathOf("book.exe")), Error);
   EXPECT_EQ(ReadFileBytes(PathOf("book.exe")), "old book");
+}
+
+// A second book written to the same place while the first is half-way: each has its own partial
+// file, both complete, and the book is the one renamed last, whole.
+TEST_F(BundleWriter, TwoRunsWritingOneBookDoNotMeet) {
+  WriteFileBytes(PathOf("player.exe"), kImage);
+  const std::string book = PathOf("book.exe");
+  TBundleWriter second;
+  second.AddEntry("second.swf", std::string(300000, '2'));
+  TBundleWriter first;
+  first.AddEntry("first.swf", std::string(3000000, '1'));
+  bool secondWritten = false;
+  first.WriteBook(PathOf("player.exe"), book, [&](std::int64_t, std::int64_t) {
+    if (secondWritten) return;
+    secondWritten = true;
+    second.WriteBook(PathOf("player.exe"), book);
+    EXPECT_EQ(TExeExtReader(book).ReadEntryText(1), std::string(300000, '2'));
+  });
+  ASSERT_TRUE(secondWritten);
+  const TExeExtReader reader(book);
+  ASSERT_EQ(reader.EntryCount(), 2);
+  EXPECT_EQ(reader.ReadEntryText(1), std::string(3000000, '1'));
+  EXPECT_EQ(ReadFileBytes(book).size(), kImage.size() + reader.SectionSize());
+  EXPECT_EQ(PartialFiles(), std::vector<std::string>{});
 }
 
 TEST_F(BundleWriter, ReportsProgressUpToTheTotal) {

@@ -1121,6 +1121,7 @@ class HostLikeMoniker final : public StackObject<IMoniker> {
   static inline HWND gui = nullptr;  // a window of the GUI thread that runs deliveries
   std::vector<std::wstring> urls;
   DWORD bindThread = 0;
+  std::vector<size_t> pieces = {4096, 100};  // the writes, by size
 
   static HRESULT STDAPICALLTYPE Create(IMoniker*, LPCWSTR url, IMoniker** out) {
     current->urls.push_back(url);
@@ -1183,7 +1184,7 @@ class HostLikeMoniker final : public StackObject<IMoniker> {
       negotiate->Release();
     }
     runtime->OnStartBinding(0, nullptr);
-    for (size_t size : {size_t(4096), size_t(100)}) {
+    for (size_t size : pieces) {
       Bytes chunk(size, uint8_t(size));
       IStream* stream = nullptr;
       CreateStreamOnHGlobal(nullptr, TRUE, &stream);
@@ -1221,8 +1222,11 @@ class HostLikeMoniker final : public StackObject<IMoniker> {
   } placeholder_;
 };
 
-TEST(HostLikeContent, WorkerFetchTakesDataDeliveredOnTheGuiThread) {
-  HostLikeMoniker moniker;
+// `url` fetched by the runtime's worker from a host-like moniker; the bytes it got and the
+// fetch's report.
+std::map<std::wstring, std::wstring> FetchFromHostLike(HostLikeMoniker& moniker,
+                                                       const wchar_t* url, Bytes& got) {
+  std::map<std::wstring, std::wstring> r;
   HostLikeMoniker::current = &moniker;
   WNDCLASSW wc{};
   wc.lpfnWndProc = HostLikeMoniker::GuiProc;
@@ -1231,7 +1235,7 @@ TEST(HostLikeContent, WorkerFetchTakesDataDeliveredOnTheGuiThread) {
   RegisterClassW(&wc);
   HostLikeMoniker::gui = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
                                          nullptr, wc.hInstance, nullptr);
-  ASSERT_NE(HostLikeMoniker::gui, nullptr);
+  EXPECT_NE(HostLikeMoniker::gui, nullptr);
   {
     // The runtime's CreateURLMoniker goes to the host-like moniker, as the host's loader does.
     MappedModule module(OcxPath(), [](const char*, const char* name) -> void* {
@@ -1241,32 +1245,54 @@ TEST(HostLikeContent, WorkerFetchTakesDataDeliveredOnTheGuiThread) {
     });
     auto getSurface = reinterpret_cast<HRESULT(STDAPICALLTYPE*)(REFIID, void**)>(
         module.Export("StandInGetTestSurface"));
-    ASSERT_NE(getSurface, nullptr);
+    EXPECT_NE(getSurface, nullptr);
     Ref<IStandInTestSurface> surface;
-    ASSERT_EQ(getSurface(IID_IStandInTestSurface, surface.Out()), S_OK);
-    const wchar_t* url =
-        L"Z:\\FromMemory\\46A10F369771449587DE913EFC0A258C\\1\\files/large/1.swf";
-    BSTR bytes = nullptr, report = nullptr;
-    ASSERT_EQ(surface->BindUrl(STANDIN_ON_WORKER, url, 10000, &bytes, &report), S_OK);
-    Bytes got(reinterpret_cast<uint8_t*>(bytes),
-              reinterpret_cast<uint8_t*>(bytes) + SysStringByteLen(bytes));
-    SysFreeString(bytes);
-    auto r = ParseReport(report);
-    Bytes expected(4096, uint8_t(4096));
-    expected.insert(expected.end(), 100, uint8_t(100));
-    EXPECT_EQ(got, expected) << "both deliveries, in order";
-    EXPECT_EQ(r[L"hr"], L"0x000401e8");
-    EXPECT_EQ(r[L"sequence"],
-              L"QueryInterface(IHttpNegotiate),OnResponse(200),OnStartBinding,"
-              L"OnDataAvailable(5:4096),OnDataAvailable(5:100),OnStopBinding(0x00000000)")
-        << "flags 5 on every notification do not end the fetch early";
-    EXPECT_EQ(r[L"header"], L"HTTP/1.1 200 OK\\r\\nContent-Length: -1\\r\\n");
-    EXPECT_EQ(r[L"thread"], L"worker");
-    EXPECT_EQ(moniker.urls, std::vector<std::wstring>{url}) << "the URL reaches CreateURLMoniker whole";
-    EXPECT_NE(moniker.bindThread, GetCurrentThreadId());
+    if (getSurface && getSurface(IID_IStandInTestSurface, surface.Out()) == S_OK) {
+      BSTR bytes = nullptr, report = nullptr;
+      EXPECT_EQ(surface->BindUrl(STANDIN_ON_WORKER, url, 10000, &bytes, &report), S_OK);
+      got.assign(reinterpret_cast<uint8_t*>(bytes),
+                 reinterpret_cast<uint8_t*>(bytes) + SysStringByteLen(bytes));
+      SysFreeString(bytes);
+      r = ParseReport(report);
+    }
   }
   DestroyWindow(HostLikeMoniker::gui);
   UnregisterClassW(wc.lpszClassName, wc.hInstance);
+  return r;
+}
+
+TEST(HostLikeContent, WorkerFetchTakesDataDeliveredOnTheGuiThread) {
+  HostLikeMoniker moniker;
+  const wchar_t* url =
+      L"Z:\\FromMemory\\46A10F369771449587DE913EFC0A258C\\1\\files/large/1.swf";
+  Bytes got;
+  auto r = FetchFromHostLike(moniker, url, got);
+  Bytes expected(4096, uint8_t(4096));
+  expected.insert(expected.end(), 100, uint8_t(100));
+  EXPECT_EQ(got, expected) << "both deliveries, in order";
+  EXPECT_EQ(r[L"hr"], L"0x000401e8");
+  EXPECT_EQ(r[L"sequence"],
+            L"QueryInterface(IHttpNegotiate),OnResponse(200),OnStartBinding,"
+            L"OnDataAvailable(5:4096),OnDataAvailable(5:100),OnStopBinding(0x00000000)")
+      << "flags 5 on every notification do not end the fetch early";
+  EXPECT_EQ(r[L"header"], L"HTTP/1.1 200 OK\\r\\nContent-Length: -1\\r\\n");
+  EXPECT_EQ(r[L"thread"], L"worker");
+  EXPECT_EQ(moniker.urls, std::vector<std::wstring>{url}) << "the URL reaches CreateURLMoniker whole";
+  EXPECT_NE(moniker.bindThread, GetCurrentThreadId());
+}
+
+// A source that hands its data over in thousands of small pieces: all of it arrives, and the
+// fetch's record of notifications keeps its newest entries only, like the runtime's other lists.
+TEST(HostLikeContent, AFetchOfManyPiecesKeepsABoundedRecord) {
+  HostLikeMoniker moniker;
+  moniker.pieces.assign(5000, 7);
+  Bytes got;
+  auto r = FetchFromHostLike(moniker, L"Z:\\pieces.swf", got);
+  EXPECT_EQ(got, Bytes(5000 * 7, 7));
+  const std::wstring& sequence = r[L"sequence"];
+  size_t entries = 1 + std::count(sequence.begin(), sequence.end(), L',');
+  EXPECT_LE(entries, 256u);
+  EXPECT_EQ(sequence.substr(sequence.rfind(L',') + 1), L"OnStopBinding(0x00000000)");
 }
 
 }  // namespace

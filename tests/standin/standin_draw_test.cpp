@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 #include <ocidl.h>
 #include <olectl.h>
+#include <psapi.h>
 #include <wincodec.h>
 #include <windows.h>
+#include <zlib.h>
 
 #include <cstdio>
 #include <functional>
@@ -16,6 +18,7 @@
 
 #include "shockwave_flash.h"
 #include "standin_test_surface.h"
+#include "swf/swf_reader.h"
 #include "swf/swf_writer.h"
 #include "tools/book_movies.h"
 #include "window_harness.h"
@@ -692,6 +695,54 @@ swf::Movie OneFrame(swf::ActionList actions, std::vector<swf::Tag> tags = {}) {
   return m;
 }
 
+// The most memory the process has held so far, as the system counts it (its peak private
+// bytes and its peak working set, whichever is larger).
+SIZE_T PeakMemoryBytes() {
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+  return std::max(counters.PeakPagefileUsage, counters.PeakWorkingSetSize);
+}
+
+// A real 8 x 8 picture of the platform's encoder whose header then claims `side` x `side`
+// pixels (the PNG's header checksum made right again): a decoder that trusts the header
+// allocates for the claim.
+Bytes PictureClaiming(const GUID& container, uint16_t side) {
+  Bytes picture = Encode(container, 8, 8, std::vector<uint32_t>(64, kRed));
+  auto be16 = [&](size_t at) {
+    picture[at] = uint8_t(side >> 8);
+    picture[at + 1] = uint8_t(side);
+  };
+  if (container == GUID_ContainerFormatPng) {
+    for (size_t at : {16, 20}) {
+      picture[at] = picture[at + 1] = 0;
+      be16(at + 2);
+    }
+    uint32_t crc = crc32(0, &picture[12], 17);
+    for (int i = 0; i < 4; ++i) picture[29 + i] = uint8_t(crc >> (24 - 8 * i));
+  } else {
+    // The frame header, found by walking the markers.
+    for (size_t at = 2; at + 9 < picture.size();) {
+      uint8_t marker = picture[at + 1];
+      size_t length = size_t(picture[at + 2]) << 8 | picture[at + 3];
+      if (marker == 0xC0 || marker == 0xC2) {
+        be16(at + 5);
+        be16(at + 7);
+        break;
+      }
+      at += 2 + length;
+    }
+  }
+  return picture;
+}
+
+// A GIF whose screen and only image claim `side` x `side` pixels, of a few bytes of data.
+Bytes GifClaiming(uint16_t side) {
+  uint8_t lo = uint8_t(side), hi = uint8_t(side >> 8);
+  return {'G',  'I',  'F', '8', '9', 'a', lo, hi, lo, hi, 0x80, 0, 0, 0,    0,    0, 0xFF, 0xFF,
+          0xFF, 0x2C, 0,   0,   0,   0,   lo, hi, lo, hi, 0,    2, 2, 0x4C, 0x01, 0, 0x3B};
+}
+
 TEST_F(Player, HostileMoviesMeetTheCaps) {
   // A bitmap whose header claims 30000 x 30000 pixels from a few bytes: not decoded (nothing
   // allocated for the claim), the rest still drawn.
@@ -747,6 +798,34 @@ TEST_F(Player, HostileMoviesMeetTheCaps) {
   nested.push_back(Rectangle(7, 20, 20, SolidFill(kRed)));
   nested.push_back(Place(2, 7, 100, 0));
 
+  // Pictures whose own headers claim 16,000 x 16,000 pixels (a gigabyte decoded), beside a
+  // shape that must still be drawn.
+  auto claiming = [](Bytes picture) {
+    swf::DefineBitsJpeg tag{1, 2, picture, swf::ImageKindOf(picture), {}};
+    return OneFrame({}, {tag, Rectangle(2, 40, 40, BitmapFill(1, 1)), Place(1, 2, 0, 0),
+                         Rectangle(3, 20, 20, SolidFill(kRed)), Place(2, 3, 100, 0)});
+  };
+  SIZE_T peakBefore = 0;
+  auto refusedWithinMemory = [&](auto& r) {
+    EXPECT_NE(r[L"error"].find(L"too large"), std::wstring::npos) << Narrow(r[L"error"]);
+    Shot shot(window_);
+    EXPECT_EQ(Hex(shot.At(220, 20)), Hex(kRed)) << "the rest is drawn";
+    SIZE_T peak = PeakMemoryBytes(), grown = peak > peakBefore ? peak - peakBefore : 0;
+    std::printf("peak memory grown by %u KiB\n", unsigned(grown / 1024));
+    EXPECT_LT(grown, SIZE_T(128) << 20) << "nothing allocated for the claim";
+  };
+
+  // A finished fetch of a level's movie (8 MB) keeps nothing of it once the movie is read.
+  std::string noise(8u << 20, '\0');
+  for (size_t i = 0; i < noise.size(); ++i) noise[i] = char((i * 2654435761u) >> 13);
+  swf::DefineBitsLossless neverDrawn = Lossless(1, 1, 1, {kRed});
+  neverDrawn.zlibData.assign(noise.begin(), noise.end());
+  std::wstring bigChild =
+      folder_.Write(L"big-child.swf", swf::WriteMovie(OneFrame({}, {neverDrawn})));
+  swf::ActionRecord loadBigChild = Action(swf::kActionGetUrl);
+  loadBigChild.url = "big-child.swf";
+  loadBigChild.target = "_level1";
+
   struct Case {
     const char* what;
     swf::Movie movie;
@@ -759,6 +838,16 @@ TEST_F(Player, HostileMoviesMeetTheCaps) {
          EXPECT_NE(r[L"error"].find(L"too large"), std::wstring::npos) << Narrow(r[L"error"]);
          Shot shot(window_);
          EXPECT_EQ(Hex(shot.At(220, 20)), Hex(kRed)) << "the rest is drawn";
+       }},
+      {"PNG claiming 16000 x 16000", claiming(PictureClaiming(GUID_ContainerFormatPng, 16000)),
+       refusedWithinMemory},
+      {"JPEG claiming 16000 x 16000", claiming(PictureClaiming(GUID_ContainerFormatJpeg, 16000)),
+       refusedWithinMemory},
+      {"GIF claiming 16000 x 16000", claiming(GifClaiming(16000)), refusedWithinMemory},
+      {"a finished fetch", OneFrame({loadBigChild}),
+       [&](auto&) {
+         ASSERT_TRUE(PumpUntil([&] { return Report()[L"levels"] == L"0,1"; }));
+         EXPECT_EQ(Report()[L"retired_bytes"], L"0");
        }},
       {"buttons nested without end", OneFrame({}, nested),
        [&](auto&) {
@@ -801,10 +890,112 @@ TEST_F(Player, HostileMoviesMeetTheCaps) {
   };
   for (auto& c : cases) {
     SCOPED_TRACE(c.what);
+    peakBefore = PeakMemoryBytes();
     Load(folder_.Write(L"hostile.swf", swf::WriteMovie(c.movie)));
     auto r = Report();
     c.check(r);
   }
+}
+
+// `count` actions that end: each Jump goes to the next.
+swf::ActionList Busy(size_t count) {
+  swf::ActionList list;
+  for (size_t i = 0; i < count; ++i) {
+    list.push_back(Action(swf::kActionJump));
+    list.back().branchTarget = i + 1;
+  }
+  return list;
+}
+
+swf::ActionRecord SetTarget(const std::string& target) {
+  swf::ActionRecord a = Action(swf::kActionSetTarget);
+  a.target = target;
+  return a;
+}
+
+swf::ActionRecord GotoFrame(uint16_t frame) {
+  swf::ActionRecord a = Action(swf::kActionGotoFrame);
+  a.frame = frame;
+  return a;
+}
+
+// Frame 0 runs `start`; frames 1 and 2 play forever: frame 1 runs `work`, frame 2 says "lap"
+// and goes back.
+swf::Movie Forever(swf::ActionList start, std::vector<swf::ActionList> work) {
+  swf::Movie m = Stage(200, 100, kBlue);
+  m.frames.resize(3);
+  m.frames[0].actions = {std::move(start)};
+  m.frames[1].actions = std::move(work);
+  m.frames[2].actions = {{FsCommand("lap", ""), GotoFrame(1), Action(swf::kActionPlay)}};
+  return m;
+}
+
+// Sends a window 40 messages, one every 20 ms, each waited for 5 s at most.
+struct Probe {
+  HWND window;
+  DWORD slowest = 0;
+  int answered = 0;
+};
+
+DWORD WINAPI ProbeThread(void* arg) {
+  auto* p = static_cast<Probe*>(arg);
+  for (int i = 0; i < 40; ++i) {
+    DWORD start = GetTickCount();
+    DWORD_PTR result = 0;
+    if (SendMessageTimeoutW(p->window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result)) ++p->answered;
+    p->slowest = std::max(p->slowest, GetTickCount() - start);
+    Sleep(20);
+  }
+  return 0;
+}
+
+// While the movie plays, another thread sends the object's window messages: every one is
+// answered (the slowest answer is printed), and the object closes when asked.
+TEST_F(Player, AMovieThatLoopsForeverLeavesTheWindowAnswering) {
+  auto probe = [&](const char* what) {
+    Probe p{child_};
+    HANDLE thread = CreateThread(nullptr, 0, ProbeThread, &p, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    PumpUntil([&] { return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; }, 240000);
+    CloseHandle(thread);
+    std::printf("%s: slowest answer %lu ms\n", what, p.slowest);
+    EXPECT_EQ(p.answered, 40) << what;
+  };
+
+  // Each pass, level 0 sends level 1 to its frame 1 ten thousand times; that frame holds lists
+  // of just under a hundred thousand actions each.
+  swf::ActionList again;
+  for (int i = 0; i < 10000; ++i)
+    for (const auto& a : {SetTarget("_level1"), GotoFrame(0), GotoFrame(1), SetTarget("")})
+      again.push_back(a);
+  swf::Movie child = Stage(200, 100, kBlue);
+  child.frames.resize(2);
+  child.frames[0].actions = {{Action(swf::kActionStop)}};
+  child.frames[1].actions = {Busy(90000), Busy(90000)};
+  folder_.Write(L"busy-child.swf", swf::WriteMovie(child));
+  swf::ActionRecord load = Action(swf::kActionGetUrl);
+  load.url = "busy-child.swf";
+  load.target = "_level1";
+  Load(folder_.Write(L"forever.swf", swf::WriteMovie(Forever({load}, {again}))));
+  ASSERT_TRUE(PumpUntil([&] { return Report()[L"levels"] == L"0,1"; }));
+  probe("two levels nesting their runs");
+  EXPECT_NE(Report()[L"errors"].find(L"too many actions"), std::wstring::npos)
+      << Narrow(Report()[L"errors"]);
+
+  // A loop that stays inside the budget plays on, and the window still answers.
+  Load(folder_.Write(L"spin.swf", swf::WriteMovie(Forever({}, {Busy(60000)}))));
+  auto laps = [&] { return std::count(sink_.commands.begin(), sink_.commands.end(), L"lap|"); };
+  auto lapsBefore = laps();
+  std::wstring errorsBefore = Report()[L"errors"];
+  probe("a loop within the budget");
+  auto r = Report();
+  EXPECT_EQ(r[L"playing"], L"1");
+  EXPECT_EQ(r[L"errors"], errorsBefore);
+  EXPECT_GE(laps() - lapsBefore, 2) << "it played on meanwhile";
+
+  DWORD start = GetTickCount();
+  EXPECT_EQ(object_->Close(OLECLOSE_NOSAVE), S_OK);
+  std::printf("closed in %lu ms\n", GetTickCount() - start);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "swf/swf_writer.h"
 #include "swf_builder.h"
 
@@ -343,6 +345,163 @@ TEST(Timeline, CapsStopHostileActions) {
   RecordingHost host;
   Timeline t(OneList({}), host);
   EXPECT_THROW(t.SetVariable("v", std::string(Timeline::kMaxStringLength + 1, 'x')), SwfError);
+}
+
+// Timelines of one player: found by "_levelN", every one on the host's one budget.
+class LevelsHost : public RecordingHost {
+ public:
+  std::vector<std::unique_ptr<Timeline>> levels;
+  Timeline* FindTimeline(const std::string& target) override {
+    calls.push_back("find:" + target);
+    for (size_t i = 0; i < levels.size(); ++i)
+      if (target == "_level" + std::to_string(i)) return levels[i].get();
+    return nullptr;
+  }
+  Timeline& Add(Movie movie) {
+    levels.push_back(std::make_unique<Timeline>(std::move(movie), *this));
+    return *levels.back();
+  }
+};
+
+// `count` actions that end (a counted loop would need registers: straight Jumps to the next).
+ActionList Busy(size_t count) {
+  ActionList list;
+  for (size_t i = 0; i < count; ++i) list.push_back(Branch(kActionJump, i + 1));
+  return list;
+}
+
+ActionList SendTo(const std::string& target, uint16_t frame) {
+  ActionRecord set = Act(kActionSetTarget);
+  set.target = target;
+  ActionRecord go = Act(kActionGotoFrame);
+  go.frame = frame;
+  return {set, go, Act(kActionSetTarget)};
+}
+
+// Frame 0 waits; frame 1 holds `lists`.
+Movie FrameOneRuns(std::vector<ActionList> lists) {
+  ::swf::Frame wait, run;
+  wait.actions = {{Act(kActionStop)}};
+  run.actions = std::move(lists);
+  return Written({wait, run});
+}
+
+// A step's actions are counted once, whichever timeline and list they run in: a frame of many
+// lists each under the budget, and a level that sends another to such a frame again and again,
+// both end the step.
+TEST(Timeline, OneBudgetForEveryRunOfAStep) {
+  const size_t kUnderBudget = ActionBudget::kUnitsPerStep * 3 / 5;
+  {
+    LevelsHost host;
+    Timeline& t = host.Add(FrameOneRuns({Busy(kUnderBudget), Busy(kUnderBudget)}));
+    t.Start();
+    try {
+      t.GotoFrame(1, false);
+      ADD_FAILURE() << "two lists of " << kUnderBudget << " actions ran in one step";
+    } catch (const SwfError& e) {
+      EXPECT_STREQ(e.what(), "too many actions in one step");
+    }
+  }
+  {
+    LevelsHost host;
+    ActionList again;
+    for (int i = 0; i < 2; ++i) {
+      for (const auto& a : SendTo("_level1", 0)) again.push_back(a);
+      for (const auto& a : SendTo("_level1", 1)) again.push_back(a);
+    }
+    Timeline& main = host.Add(FrameOneRuns({again}));
+    Timeline& child = host.Add(FrameOneRuns({Busy(kUnderBudget)}));
+    main.Start();
+    child.Start();
+    EXPECT_THROW(main.GotoFrame(1, false), SwfError)
+        << "two visits of " << kUnderBudget << " actions each";
+    EXPECT_EQ(child.CurrentFrame(), 1);
+  }
+  {
+    // The next step has the whole budget again.
+    LevelsHost host;
+    Timeline& t = host.Add(FrameOneRuns({Busy(kUnderBudget)}));
+    t.Start();
+    for (int i = 0; i < 3; ++i) EXPECT_NO_THROW(t.GotoFrame(1, false));
+  }
+}
+
+// Each level sends the next to its frame 1, whose actions run within the sender's: the chain
+// is cut at the depth limit, and the timelines beyond keep their frame for their own step.
+TEST(Timeline, NestedRunsHaveABoundedDepth) {
+  const int kChain = ActionBudget::kMaxDepth + 4;
+  LevelsHost host;
+  for (int i = 0; i < kChain; ++i) {
+    ActionList list = {Fs("ran " + std::to_string(i))};
+    if (i + 1 < kChain)
+      for (const auto& a : SendTo("_level" + std::to_string(i + 1), 1)) list.push_back(a);
+    host.Add(FrameOneRuns({list}));
+  }
+  for (auto& level : host.levels) level->Start();
+  host.calls.clear();
+  host.levels[0]->GotoFrame(1, false);
+  std::vector<std::string> ran;
+  for (const auto& c : host.calls)
+    if (c.rfind("fs:", 0) == 0) ran.push_back(c);
+  ASSERT_EQ(ran.size(), size_t(ActionBudget::kMaxDepth));
+  EXPECT_EQ(ran.back(), "fs:ran " + std::to_string(ActionBudget::kMaxDepth - 1) + "|");
+  Timeline& beyond = *host.levels[ActionBudget::kMaxDepth];
+  EXPECT_EQ(beyond.CurrentFrame(), 1) << "sent there, its actions not run yet";
+}
+
+// The bytes a movie keeps: on the value stack, in its variables, and in an ExternalInterface
+// request, whose escaping can make each byte six; the request is refused before it goes out.
+TEST(Timeline, BytesAreCappedNotOnlyCounts) {
+  const std::string chunk(60000, 'x');
+  const std::string ampersands(60000, '&');
+  ActionList stack;
+  for (size_t i = 0; i * chunk.size() <= Timeline::kMaxStackBytes; ++i)
+    stack.push_back(PushOf({Str(chunk)}));
+  ActionList variables;
+  for (size_t i = 0; i * chunk.size() <= Timeline::kMaxVariableBytes; ++i) {
+    variables.push_back(PushOf({Str("v" + std::to_string(i)), Str(chunk)}));
+    variables.push_back(Act(kActionSetVariable));
+  }
+  ActionList call;
+  for (int i = 0; i < 4; ++i) call.push_back(PushOf({Str(ampersands)}));
+  call.push_back(PushOf({Str("ping"), Num(5), Str("flash")}));
+  call.push_back(Act(kActionGetVariable));
+  call.push_back(PushOf({Str("external")}));
+  call.push_back(Act(kActionGetMember));
+  call.push_back(PushOf({Str("ExternalInterface")}));
+  call.push_back(Act(kActionGetMember));
+  call.push_back(PushOf({Str("call")}));
+  call.push_back(Act(kActionCallMethod));
+  struct Case {
+    const char* what;
+    ActionList list;
+    const char* error;
+  } cases[] = {
+      {"stack", stack, "action stack too large"},
+      {"variables", variables, "variables too large in all"},
+      {"request", call, "ExternalInterface request too long"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    RecordingHost host;
+    Timeline t(OneList(c.list), host);
+    try {
+      t.Start();
+      ADD_FAILURE() << "ran to the end";
+    } catch (const SwfError& e) {
+      EXPECT_STREQ(e.what(), c.error);
+    }
+    EXPECT_EQ(host.calls, std::vector<std::string>{}) << "nothing reached the host";
+  }
+  // Replacing a variable gives its bytes back.
+  RecordingHost host;
+  Timeline t(OneList({}), host);
+  for (int i = 0; i < 100; ++i) t.SetVariable("same", chunk);
+  EXPECT_THROW(
+      {
+        for (int i = 0; i < 100; ++i) t.SetVariable("v" + std::to_string(i), chunk);
+      },
+      SwfError);
 }
 
 }  // namespace

@@ -5,11 +5,14 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "swf/image_header.h"
 #include "swf/jpeg.h"
 #include "swf/swf_reader.h"
 #include "swf/swf_writer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // The same bytes as a picture: its header is read within them, or not at all.
+  swf::ReadImageSize({data, size});
   swf::Movie movie;
   try {
     movie = swf::ReadMovie({data, size});

@@ -359,7 +359,10 @@ TEST(SwfWriter, MovieFieldsRoundTripInBothContainers) {
   }
   Movie bare;
   EXPECT_EQ(WriteMovie(bare).size(), 8u + 1 + 4 + 2);
-  EXPECT_EQ(ReadMovie(WriteMovie(bare)).frames.size(), 1u) << "End alone still makes a frame";
+  Movie none = ReadMovie(WriteMovie(bare));
+  EXPECT_EQ(none.frameCount, 0);
+  EXPECT_EQ(none.frames.size(), 0u) << "a movie of no frames stays so";
+  EXPECT_EQ(WriteMovie(none), WriteMovie(bare));
 }
 
 TEST(SwfWriter, WhatTheFormatCannotHoldIsRefused) {
@@ -393,6 +396,12 @@ TEST(SwfWriter, WhatTheFormatCannotHoldIsRefused) {
   ColorTransform wide{.hasAdd = true, .add = {-32768, 0, 0, 0}};
   PlaceObject2 wideCx{.depth = 1, .colorTransform = wide};
   PlaceObject2 nulName{.depth = 1, .name = std::string("a\0b", 3)};
+  DefineShape translucentV2 = RectangleShape();
+  translucentV2.version = 2;
+  translucentV2.fillStyles[0] = FillStyle{.type = FillStyle::kSolid, .color = 0x80FF0000};
+  DefineShape translucentLineV1 = RectangleShape();
+  translucentLineV1.lineStyles = {LineStyle{.width = 20, .color = 0x00000000}};
+  PlaceObject2 unflaggedClipActions{.depth = 1, .clipActions = {0, 0, 0, 0, 0, 0}};
 
   struct Case {
     const char* name;
@@ -411,6 +420,11 @@ TEST(SwfWriter, WhatTheFormatCannotHoldIsRefused) {
       {"alpha in DefineBits", movieWith(alphaInV1)},
       {"colour transform term of 16 bits", movieWith(wideCx)},
       {"NUL inside a string", movieWith(nulName)},
+      {"a translucent fill in DefineShape2", movieWith(translucentV2)},
+      {"a translucent line in DefineShape", movieWith(translucentLineV1)},
+      {"clip actions without their flag", movieWith(unflaggedClipActions)},
+      {"payload on a short action",
+       movieWithActions({{.code = kActionStop, .payload = {0x01, 0x02}}})},
       {"branch past the list", movieWithActions({{.code = kActionJump, .branchTarget = 2}})},
       {"action code 0 inside a list", movieWithActions({{.code = 0}})},
       {"payload over 64 KiB",
