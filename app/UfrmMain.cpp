@@ -9,6 +9,7 @@
 #include "app/log4dp.h"
 #include "bundle/bundle_lookup.h"
 #include "content/content_manager.h"
+#include "core/error.h"
 #include "core/text.h"
 #include "runtime/code_provider.h"
 
@@ -35,6 +36,40 @@ constexpr const char* kNoRuntimeNotice =
     "This book needs the Adobe Flash Player runtime to play. The book does not carry it, and it "
     "is not installed on this computer.";
 constexpr const char* kRuntimeFailedNotice = "The Flash Player runtime could not be started: ";
+
+// Counts what goes through it to the stream it is given.
+class TCountingStream final : public TStream {
+ public:
+  explicit TCountingStream(TStream& target) : target_(target) {}
+  std::size_t Read(void* buffer, std::size_t count) override { return target_.Read(buffer, count); }
+  std::size_t Write(const void* buffer, std::size_t count) override {
+    const std::size_t written = target_.Write(buffer, count);
+    written_ += written;
+    return written;
+  }
+  std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override {
+    return target_.Seek(offset, origin);
+  }
+  std::uint64_t Written() const { return written_; }
+
+ private:
+  TStream& target_;
+  std::uint64_t written_ = 0;
+};
+
+// Copies the entry into the stream that a request gave. An empty entry is still an answer: one
+// write of no bytes tells the content layer so, and the request ends with empty content instead
+// of going on to look elsewhere. An entry that cannot be copied whole raises, so that the request
+// ends with an error rather than with a part of the file as if it were all.
+void ServeBundleEntry(const std::string& name, TStream& stream) {
+  TCountingStream counted(stream);
+  if (!ExtractBundleEntry(name, counted)) {
+    TLog4DP::WriteLog("Failed .. url[" + name + "]");
+    throw Error("Cannot read " + name + " from the book");
+  }
+  static const char nothing = 0;
+  if (counted.Written() == 0) stream.Write(&nothing, 0);
+}
 
 }  // namespace
 
@@ -131,10 +166,8 @@ void TfrmMain::FormCreate(TWinControl*) {
   } catch (...) {
     failure = "unknown error";
   }
-  ContentManager->SetGlobalContentHandler(
-      [this](const std::wstring& url, TStream* stream, bool& handled) {
-        ServeBundleContent(url, stream, handled);
-      });
+  // Not bound to the form: binding threads may still ask after the form is gone.
+  ContentManager->SetGlobalContentHandler(&TfrmMain::ServeBundleContent);
   // Without a main movie there is nothing to load: the window says so instead.
   if (hasMovie && FlashPlayerControl1) {
     try {
@@ -207,13 +240,13 @@ void TfrmMain::FlashPlayerControl1LoadExternalResource(TWinControl*, const std::
   TLog4DP::WriteLog("To load url2[" + name + "]");
   if (BundleEntryIndex(name) != 0) {
     TLog4DP::WriteLog("Got .. url2[" + name + "]");
-    ExtractBundleEntry(name, *Stream);
+    ServeBundleEntry(name, *Stream);
   } else if (name.compare(0, 2, "./") == 0) {
     // Movies name files beside them with a leading "./" that the index does not carry.
     const std::string rest = name.substr(2);
     if (BundleEntryIndex(rest) != 0) {
       TLog4DP::WriteLog("Got .. url2_2[" + rest + "]");
-      ExtractBundleEntry(rest, *Stream);
+      ServeBundleEntry(rest, *Stream);
     }
   }
 }
@@ -239,7 +272,7 @@ void TfrmMain::ServeBundleContent(const std::wstring& URL, TStream* stream, bool
   // Taken over: freeing it, on every path, is what ends the delivery.
   const std::unique_ptr<TStream> taken(stream);
   handled = true;
-  ExtractBundleEntry(name, *taken);
+  ServeBundleEntry(name, *taken);
 }
 
 void TfrmMain::ApplyBookConfig() {

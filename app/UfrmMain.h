@@ -62,8 +62,9 @@ class TfrmMain : public TForm {
   void FlashPlayerControl1LoadExternalResourceAsync(TWinControl* ASender, const std::wstring& Path,
                                                     TStream*& Stream);
   // The content manager's answer to URLs that carry no virtual name: the whole URL looked up in
-  // the bundle. Handled means the stream was taken over (and is freed here).
-  void ServeBundleContent(const std::wstring& URL, TStream* stream, bool& handled);
+  // the bundle. Handled means the stream was taken over (and is freed here). It needs no form:
+  // the content manager may call it on a binding thread after the form is gone.
+  static void ServeBundleContent(const std::wstring& URL, TStream* stream, bool& handled);
 
   // What the window says instead of playing, when it cannot play; empty while it plays.
   std::string NoticeText() const;

@@ -161,13 +161,14 @@ std::int32_t BundleEntryIndex(const std::string& name, const std::string& bundle
   });
 }
 
-void ExtractBundleEntry(const std::string& name, TStream& destination,
+bool ExtractBundleEntry(const std::string& name, TStream& destination,
                         const std::string& bundleFile) {
-  Silently<bool>(false, [&] {
+  return Silently<bool>(false, [&] {
     const TSnapshotPtr snapshot = Snapshot(bundleFile);
     if (!snapshot || !snapshot->reader) return false;
     const std::int32_t number = snapshot->NumberOf(name, cacheEnabled);
-    if (number != 0) snapshot->ReadEntry(number, destination);
+    if (number == 0) return false;
+    snapshot->ReadEntry(number, destination);
     return true;
   });
 }

@@ -15,7 +15,9 @@ namespace pageturn {
 std::int32_t BundleEntryIndex(const std::string& name, const std::string& bundleFile = "");
 
 // Appends the named entry to the destination at its current position; nothing when absent.
-void ExtractBundleEntry(const std::string& name, TStream& destination,
+// False when the entry is absent or could not be copied whole (a failed read or write: the
+// destination may then hold a part of it).
+bool ExtractBundleEntry(const std::string& name, TStream& destination,
                         const std::string& bundleFile = "");
 
 // A new stream holding exactly the entry's bytes, positioned at its end; empty when absent.

@@ -36,6 +36,19 @@ HRESULT BindRealURL(const std::wstring& url, IBindCtx* bindContext, IMoniker* to
   return moniker->BindToStorage(bindContext, toLeft, iid, object);
 }
 
+// The stream of the plain load event: notes that its handler wrote at all, even nothing.
+class TAnsweredMemoryStream final : public TMemoryStream {
+ public:
+  std::size_t Write(const void* buffer, std::size_t count) override {
+    answered_ = true;
+    return TMemoryStream::Write(buffer, count);
+  }
+  bool Answered() const { return answered_; }
+
+ private:
+  bool answered_ = false;
+};
+
 }  // namespace
 
 std::wstring CurrentDirectoryW() {
@@ -77,6 +90,8 @@ TContentManager::~TContentManager() {
   providers_.clear();
   controls_.clear();
 }
+
+void TContentManager::StopServingGUISteps() { guiThread_.Close(); }
 
 void TContentManager::SetGlobalContentHandler(TGlobalContentHandler handler) {
   TLock lock(listsLock_);
@@ -192,11 +207,17 @@ bool TContentManager::AskControlForContent(IFlashPlayerControlBase* control,
     stream.release();  // the handler frees it when it has written everything
     return true;
   }
-  TMemoryStream memory;
+  TAnsweredMemoryStream memory;
   control->FireLoadExternalResource(relativeName.c_str(), &memory);
-  handled = memory.Size() > 0;
-  if (handled) stream->WriteBuffer(memory.Memory(), memory.Bytes().size());
-  return handled;
+  // A handler that wrote anything, even no bytes, has answered: an empty file is content too,
+  // and must not be replaced by a file of that name elsewhere.
+  handled = memory.Size() > 0 || memory.Answered();
+  if (!handled) return false;
+  if (memory.Size() > 0)
+    stream->WriteBuffer(memory.Memory(), memory.Bytes().size());
+  else
+    stream->Write(memory.Memory(), 0);  // the provider then has its (empty) data
+  return true;
 }
 
 HRESULT TContentManager::BindContentToStorage(IBindCtx* bindContext, IMoniker* toLeft, REFIID iid,
@@ -228,7 +249,11 @@ HRESULT TContentManager::ServeContent(IBindCtx* bindContext, IMoniker* toLeft, R
   if (ParseVirtualName(url, name)) {
     ComPtr<IFlashPlayerControlBase> control = FindControl(name.controlNumber);
     if (!control) return E_FAIL;
-    handled = AskControlForContent(control.Get(), name.relativeName, providerStream.Get());
+    try {
+      handled = AskControlForContent(control.Get(), name.relativeName, providerStream.Get());
+    } catch (...) {
+      return EndWithFailure(*provider.Get());
+    }
     if (!handled && provider->HasData() == S_OK) handled = true;
     if (!handled) {
       const HRESULT hr =
@@ -247,14 +272,20 @@ HRESULT TContentManager::ServeContent(IBindCtx* bindContext, IMoniker* toLeft, R
       try {
         handler(url, stream.get(), handled);
       } catch (...) {
-        if (handled) stream.release();
-        throw;
+        if (handled) stream.release();  // the handler took it before it failed
+        return EndWithFailure(*provider.Get());
       }
       if (handled) stream.release();  // the handler's now
     }
     if (!handled) handled = BindRealURL(url, bindContext, toLeft, iid, object) == S_OK;
   }
   return handled ? MK_S_ASYNCHRONOUS : MK_E_NOSTORAGE;
+}
+
+HRESULT TContentManager::EndWithFailure(IContentProvider& provider) {
+  // A bind that has been told of a start hears of the end through its callback; one that has
+  // heard nothing gets the failure as the bind's result. Either way nothing follows.
+  return provider.Fail(INET_E_DOWNLOAD_FAILURE) == S_OK ? MK_S_ASYNCHRONOUS : MK_E_NOSTORAGE;
 }
 
 HANDLE TContentManager::OpenFileW(LPCWSTR fileName, DWORD access, DWORD shareMode,

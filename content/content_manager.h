@@ -26,7 +26,9 @@
 namespace pageturn {
 
 // The application-wide answer to URLs that carry no virtual name: `url` exactly as the runtime
-// asked for it; a handler that sets `handled` owns `stream` and deletes it when it is done.
+// asked for it; a handler that sets `handled` owns `stream` and deletes it when it is done. A
+// handler that cannot deliver what it took on raises (after setting `handled`, and having freed
+// the stream or not): the bind then ends with an error instead of a short success.
 using TGlobalContentHandler =
     std::function<void(const std::wstring& url, TStream* stream, bool& handled)>;
 
@@ -66,6 +68,12 @@ class TContentManager {
   TContentManager& operator=(const TContentManager&) = delete;
 
   void SetGlobalContentHandler(TGlobalContentHandler handler);
+
+  // Once the GUI thread's message loop has ended and before the runtime goes: the steps that
+  // binding threads left for the GUI thread run now, and later ones are refused (their streams
+  // fail), so that a runtime that waits for its threads while it closes is never kept waiting
+  // by us.
+  void StopServingGUISteps();
 
   // Registers a new virtual movie path for `control`, points the control (or its `layer` when
   // `inLayer`) at it, and returns the stream to write the movie into; deleting the stream ends
@@ -113,6 +121,7 @@ class TContentManager {
                           IFlashPlayerControlBase* control);
 
  private:
+  HRESULT EndWithFailure(IContentProvider& provider);
   HRESULT ServeContent(IBindCtx* bindContext, IMoniker* toLeft, REFIID iid,
                        IBindStatusCallback* callback, const std::wstring& url, void** object);
   HANDLE OpenFile(LPCWSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,

@@ -177,7 +177,12 @@ HRESULT TContentProvider::SetBindStatusCallback(IBindStatusCallback* callback) {
   return ComBoundary([&] {
     TLock lock(lock_);
     callback_ = callback;
-    if (hasData_ && callback_) {
+    if (failed_ && callback_) {
+      // Claimed after it failed: the bind still ends, with the failure.
+      callback_->OnStartBinding(0, nullptr);
+      started_ = true;
+      callback_->OnStopBinding(failure_, nullptr);
+    } else if (hasData_ && callback_) {
       StartBinding();
       if (buffered_) SendData(std::move(buffer_), nullptr);
       buffer_ = std::vector<std::uint8_t>();
@@ -196,6 +201,7 @@ HRESULT TContentProvider::HasData() {
 HRESULT TContentProvider::Complete() {
   return ComBoundary([&] {
     TLock lock(lock_);
+    if (finished_) return S_OK;  // ended already (failed): the bind has had its one stop
     finished_ = true;
     if (hasData_ && callback_) {
       StartBinding();
@@ -209,6 +215,7 @@ HRESULT TContentProvider::Write(const void* buffer, ULONG count, ULONG* written)
   return ComBoundary([&] {
     TLock lock(lock_);
     if (written) *written = 0;
+    if (failed_) return S_OK;  // nothing goes after a failure; the writer sees 0 bytes taken
     hasData_ = true;
     const auto* bytes = static_cast<const std::uint8_t*>(buffer);
     if (callback_) {
@@ -232,6 +239,21 @@ HRESULT TContentProvider::SetContentSize(DWORD sizeLow, DWORD sizeHigh) {
     TLock lock(lock_);
     announcedSize_ = static_cast<LONGLONG>((static_cast<ULONGLONG>(sizeHigh) << 32) | sizeLow);
     if (callback_) SendResponseHeader();
+    return S_OK;
+  });
+}
+
+HRESULT TContentProvider::Fail(HRESULT result) {
+  return ComBoundary([&] {
+    TLock lock(lock_);
+    if (finished_) return S_FALSE;
+    finished_ = true;
+    failed_ = true;
+    failure_ = result;
+    buffer_ = std::vector<std::uint8_t>();
+    buffered_ = false;
+    if (!callback_ || !started_) return S_FALSE;
+    callback_->OnStopBinding(result, nullptr);
     return S_OK;
   });
 }

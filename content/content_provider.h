@@ -31,6 +31,10 @@ struct IContentProvider : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE Complete() = 0;
   virtual HRESULT STDMETHODCALLTYPE Write(const void* buffer, ULONG count, ULONG* written) = 0;
   virtual HRESULT STDMETHODCALLTYPE SetContentSize(DWORD sizeLow, DWORD sizeHigh) = 0;
+  // The content cannot be had: the delivery ends here, once. A bind that has already been told
+  // of a start gets OnStopBinding(`result`) and S_OK comes back; otherwise nothing is sent and
+  // S_FALSE comes back, for the caller to report the failure itself. Later writes are refused.
+  virtual HRESULT STDMETHODCALLTYPE Fail(HRESULT result) = 0;
 };
 
 // The response header announced before the data; `size` -1 when no size was announced.
@@ -53,6 +57,7 @@ class TContentProvider final : public IContentProvider,
   HRESULT STDMETHODCALLTYPE Complete() override;
   HRESULT STDMETHODCALLTYPE Write(const void* buffer, ULONG count, ULONG* written) override;
   HRESULT STDMETHODCALLTYPE SetContentSize(DWORD sizeLow, DWORD sizeHigh) override;
+  HRESULT STDMETHODCALLTYPE Fail(HRESULT result) override;
 
  private:
   TContentProvider() = default;
@@ -70,6 +75,8 @@ class TContentProvider final : public IContentProvider,
   ComPtr<IBindStatusCallback> callback_;
   bool hasData_ = false;
   bool finished_ = false;
+  bool failed_ = false;
+  HRESULT failure_ = S_OK;
   LONGLONG announcedSize_ = -1;
 };
 

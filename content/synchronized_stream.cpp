@@ -114,20 +114,24 @@ TGUIThread::~TGUIThread() {
     TGUIThread* self = this;
     CurrentGUIThread.compare_exchange_strong(self, previous_);
   }
-  {
-    TExclusive lock(lock_);
-    closed_ = true;
-  }
   // Callers still waiting are served here, on this thread, before the window goes; callers that
   // took this object before it stopped being current are waited for (they queue nothing more,
   // being refused now), so that none of them touches it once it is gone.
-  RunQueuedSteps();
+  Close();
   {
     TExclusive handOver(HandOverLock);
     while (users_ > 0) ::SleepConditionVariableSRW(&UsersGone, &HandOverLock, INFINITE, 0);
   }
   ::SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
   ::DestroyWindow(window_);
+}
+
+void TGUIThread::Close() {
+  {
+    TExclusive lock(lock_);
+    closed_ = true;
+  }
+  RunQueuedSteps();
 }
 
 TGUIThread* TGUIThread::Current() { return CurrentGUIThread.load(); }

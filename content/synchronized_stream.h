@@ -52,8 +52,14 @@ class TGUIThread {
   DWORD ThreadId() const { return threadId_; }
   bool IsCurrentThread() const { return ::GetCurrentThreadId() == threadId_; }
   // Runs the step here on this thread at once; from another thread queues it, wakes this
-  // thread and waits without limit; the step's exception is raised again in the caller.
+  // thread and waits until this thread runs it, as long as it serves steps at all; the step's
+  // exception is raised again in the caller. A step that can no longer be served (Close has
+  // run) raises at once.
   void Call(const std::function<void()>& step);
+  // The thread's message loop has ended: steps queued by now run here at once, and every later
+  // one is refused, so that no other thread waits for a loop that will not come back. Call it
+  // on this thread, while whatever the steps reach is still there; the destructor does it too.
+  void Close();
 
  private:
   struct TStep;

@@ -1,6 +1,9 @@
 // What the content manager holds of a TFlashPlayerControl instead of the control itself.
 #pragma once
 
+#include <string>
+#include <utility>
+
 #include "core/win32.h"
 #include "flashhost/flash_player_control.h"
 
@@ -56,7 +59,12 @@ class TFlashPlayerControlLink final : public IFlashPlayerControlBase {
       return S_OK;
     });
   }
-  // Asked from binding threads: the lock keeps the control alive for the getter.
+  // The control's Base as the control last read it on the GUI thread; binding threads ask for
+  // it, and must not call into the runtime object themselves.
+  void KeepBase(std::wstring base) {
+    TLock lock(lock_);
+    base_ = std::move(base);
+  }
   HRESULT STDMETHODCALLTYPE GetBaseURL(BSTR* baseURL) override {
     if (!baseURL) return E_POINTER;
     *baseURL = nullptr;
@@ -64,7 +72,7 @@ class TFlashPlayerControlLink final : public IFlashPlayerControlBase {
       std::wstring base;
       {
         TLock lock(lock_);
-        if (control_) base = control_->Base();
+        if (control_) base = base_;
       }
       if (!base.empty()) {
         *baseURL = ::SysAllocStringLen(base.data(), static_cast<UINT>(base.size()));
@@ -123,6 +131,7 @@ class TFlashPlayerControlLink final : public IFlashPlayerControlBase {
   LONG refs_ = 1;
   TCriticalSection lock_;
   TFlashPlayerControl* control_;
+  std::wstring base_;
 };
 
 }  // namespace pageturn

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "core/com.h"
+#include "flashhost/control_link.h"
 #include "flashhost/flash_player_control.h"
 #include "runtime/code_provider.h"
 
@@ -169,6 +170,21 @@ void TFlashPlayerControl::PutValue(TVersions versions, Put put) {
     });                                                                                  \
   }
 
+// Base also renews the copy that binding threads are given (see KeepBaseForBinds).
+#define PAGETURN_TEXT_PROPERTY_KEEPING_BASE(Name, field, member, versions)               \
+  std::wstring TFlashPlayerControl::Name() {                                             \
+    return GetText(cache_.field, versions,                                               \
+                   [](IShockwaveFlash* f, int, BSTR* v) { return f->get_##member(v); }); \
+  }                                                                                      \
+  void TFlashPlayerControl::Set##Name(const std::wstring& value) {                       \
+    cache_.field = value;                                                                \
+    PutValue(versions, [&](IShockwaveFlash* f, int) {                                    \
+      TBStr text(value);                                                                 \
+      f->put_##member(text);                                                             \
+    });                                                                                  \
+    KeepBaseForBinds();                                                                  \
+  }
+
 PAGETURN_TEXT_PROPERTY(Movie, movie, Movie, kV3to8)
 PAGETURN_INT_PROPERTY(FrameNum, frameNum, FrameNum, long)
 PAGETURN_INT_PROPERTY(Quality, quality, Quality, int)
@@ -179,7 +195,7 @@ PAGETURN_BOOL_PROPERTY(Loop, loop, Loop)
 PAGETURN_TEXT_PROPERTY(WMode, wMode, WMode, kV3to8)
 PAGETURN_TEXT_PROPERTY(SAlign, sAlign, SAlign, kV3to8)
 PAGETURN_BOOL_PROPERTY(Menu, menu, Menu)
-PAGETURN_TEXT_PROPERTY(Base, base, Base, kV3to8)
+PAGETURN_TEXT_PROPERTY_KEEPING_BASE(Base, base, Base, kV3to8)
 PAGETURN_TEXT_PROPERTY(Scale, scale, Scale, kV3to8)
 PAGETURN_BOOL_PROPERTY(DeviceFont, deviceFont, DeviceFont)
 PAGETURN_BOOL_PROPERTY(EmbedMovie, embedMovie, EmbedMovie)
@@ -192,6 +208,15 @@ PAGETURN_TEXT_PROPERTY(MovieData, movieData, MovieData, kLateVersions)
 #undef PAGETURN_INT_PROPERTY
 #undef PAGETURN_BOOL_PROPERTY
 #undef PAGETURN_TEXT_PROPERTY
+#undef PAGETURN_TEXT_PROPERTY_KEEPING_BASE
+
+void TFlashPlayerControl::KeepBaseForBinds() {
+  // Taken here, on the GUI thread, whenever the base is set: binding threads and file opens take
+  // this copy and never call into the runtime object, which belongs to this thread. It is the
+  // base as set, which is what the runtime answers for it; asking the runtime here would add a
+  // call to every setter.
+  link_->KeepBase(cache_.base);
+}
 
 int TFlashPlayerControl::ReadyState() {
   return GetValue<long>(cache_.readyState, kV3to8,

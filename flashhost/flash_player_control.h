@@ -269,6 +269,7 @@ class TFlashPlayerControl : public TWinControl,
   void DisconnectRuntimeObject() noexcept;
   // Unadvises, closes, disconnects and unsites the object and lets it go.
   void ReleaseRuntimeObject() noexcept;
+  void KeepBaseForBinds();
   void HookObjectWindow();
   void MarkUiActive(bool active);
   void EnsureClientSite();

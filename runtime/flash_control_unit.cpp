@@ -3,6 +3,7 @@
 #include <memory>
 #include <utility>
 
+#include "content/content_manager.h"
 #include "runtime/code_provider.h"
 #include "runtime/content_seam.h"
 #include "runtime/interception.h"
@@ -64,6 +65,9 @@ void FlashControlUnitStartupWith(const char* urlmonName, const char* user32Name)
 void FlashControlUnitStartup() { detail::FlashControlUnitStartupWith("urlmon.dll", "user32.dll"); }
 
 void FlashControlUnitShutdown() {
+  // Steps that binding threads left for the GUI thread run while the runtime they reach is still
+  // there; none is taken after (the program's entry has normally done this when its loop ended).
+  if (ContentManager) ContentManager->StopServingGUISteps();
   FreeCodeProvider();  // the runtime is detached and unloaded
   ClassNameMap.reset();
   if (std::exchange(ContentLayerStarted, false)) StopContentLayer();

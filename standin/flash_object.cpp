@@ -39,6 +39,9 @@ FlashObject::FlashObject()
 }
 
 FlashObject::~FlashObject() {
+#ifdef STANDIN_TEST_SURFACE
+  closingWorker_.reset();
+#endif
   player_.CancelFetches();
   // Windows can only be destroyed by their own thread.
   std::function<HRESULT()> destroy = [this] {

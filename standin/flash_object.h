@@ -15,6 +15,7 @@
 #include "com_support.h"
 #include "connection_point.h"
 #include "input.h"
+#include "module.h"
 #include "player.h"
 #include "renderer.h"
 #include "shockwave_flash.h"
@@ -286,6 +287,9 @@ class FlashObject final : public IOleObject,
   ButtonHit pressed_;  // the button under the mouse since its press
   // Last: its loads are stopped before the rest of the object goes.
   Player player_{*this};
+#ifdef STANDIN_TEST_SURFACE
+  std::shared_ptr<void> closingWorker_ = StartClosingWorker();  // last: the player is there
+#endif
 };
 
 }  // namespace standin

@@ -86,9 +86,15 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
   if (reason == DLL_PROCESS_ATTACH) {
     g_module = instance;
     g_classLock = new (std::nothrow) CriticalSection();
+#ifdef STANDIN_TEST_SURFACE
+    TestVariantAttach();
+#endif
     return g_classLock != nullptr;
   }
   if (reason == DLL_PROCESS_DETACH) {
+#ifdef STANDIN_TEST_SURFACE
+    TestVariantDetach();
+#endif
     if (g_classRegistered) UnregisterClassW(kPlayerWindowClass, g_module);
     delete g_classLock;
     g_classLock = nullptr;

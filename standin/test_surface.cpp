@@ -126,6 +126,7 @@ class TestSurface final
       r.Add(L"hr", Hex(result.bindResult));
       r.Add(L"stopped", result.stopped ? 1 : 0);
       r.Add(L"stop_hr", Hex(result.stopResult));
+      r.Add(L"stalled", result.stalled ? 1 : 0);
       r.Add(L"response_code", result.responseCode);
       r.Add(L"header", EscapeLineBreaks(result.header));
       r.Add(L"sequence", result.sequence.Join(L","));
@@ -490,6 +491,70 @@ class TestSurface final
 };
 
 }  // namespace
+
+namespace {
+
+std::wstring Environment(const wchar_t* name) {
+  wchar_t value[1024];
+  const DWORD n = GetEnvironmentVariableW(name, value, 1024);
+  return n > 0 && n < 1024 ? std::wstring(value, n) : std::wstring();
+}
+
+struct ClosingWorker {
+  std::wstring url;
+  ScopedHandle stop{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  ScopedHandle thread;
+};
+
+DWORD WINAPI ClosingWorkerThread(void* param) {
+  auto* worker = static_cast<ClosingWorker*>(param);
+  HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  while (WaitForSingleObject(worker->stop.get(), 0) == WAIT_TIMEOUT) {
+    FetchResult result;
+    Guard([&] {
+      result = FetchUrl(worker->url, worker->stop.get(), 10000, {});
+      return S_OK;
+    });
+    if (!result.Succeeded()) WaitForSingleObject(worker->stop.get(), 10);
+  }
+  if (SUCCEEDED(init)) CoUninitialize();
+  return 0;
+}
+
+}  // namespace
+
+void TestVariantAttach() {
+  const std::wstring stall = Environment(L"STANDIN_TEST_FETCH_STALL_MS");
+  if (!stall.empty()) FetchStallMs = DWORD(wcstoul(stall.c_str(), nullptr, 10));
+}
+
+void TestVariantDetach() {
+  const std::wstring path = Environment(L"STANDIN_TEST_DETACH_REPORT");
+  if (path.empty()) return;
+  // Already initialised (S_FALSE, or another model): COM is still there for the detach.
+  const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  const bool initialised = init == S_FALSE || init == RPC_E_CHANGED_MODE;
+  if (SUCCEEDED(init)) CoUninitialize();
+  ScopedHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  const char* text = initialised ? "com=1" : "com=0";
+  DWORD written = 0;
+  if (file) WriteFile(file.get(), text, 5, &written, nullptr);
+}
+
+std::shared_ptr<void> StartClosingWorker() {
+  const std::wstring url = Environment(L"STANDIN_TEST_CLOSING_WORKER_URL");
+  if (url.empty()) return nullptr;
+  auto worker = std::make_unique<ClosingWorker>();
+  worker->url = url;
+  worker->thread.Reset(CreateThread(nullptr, 0, ClosingWorkerThread, worker.get(), 0, nullptr));
+  if (!worker->thread) return nullptr;
+  return std::shared_ptr<void>(worker.release(), [](void* p) {
+    std::unique_ptr<ClosingWorker> closing(static_cast<ClosingWorker*>(p));
+    SetEvent(closing->stop.get());
+    WaitForSingleObject(closing->thread.get(), INFINITE);  // no messages dispatched meanwhile
+  });
+}
 
 HRESULT CreateTestSurface(FlashObject* bound, REFIID riid, void** ppv) {
   return Guard([&] {

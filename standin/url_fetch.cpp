@@ -2,9 +2,13 @@
 
 #include <urlmon.h>
 
+#include <algorithm>
+
 #include "com_support.h"
 
 namespace standin {
+
+DWORD FetchStallMs = kFetchStallMs;
 
 namespace {
 
@@ -78,6 +82,7 @@ class BindCallback final : public RefCounted<IBindStatusCallback, IHttpNegotiate
   STDMETHODIMP OnDataAvailable(DWORD flags, DWORD size, FORMATETC*, STGMEDIUM* medium) override {
     return Guard([&] {
       Log(L"OnDataAvailable(" + std::to_wstring(flags) + L":" + std::to_wstring(size) + L")");
+      lastData_ = GetTickCount();
       if (!medium || medium->tymed != TYMED_ISTREAM || !medium->pstm) return S_OK;
       // Pull what the stream holds now; a real moniker's stream says E_PENDING for "more later",
       // the host's streams say S_FALSE at their end.
@@ -140,6 +145,9 @@ class BindCallback final : public RefCounted<IBindStatusCallback, IHttpNegotiate
     out.tooLarge = tooLarge_;
   }
 
+  // Since the bind started or its last data came.
+  DWORD MsSinceData() const { return GetTickCount() - lastData_; }
+
   // Data a synchronous bind handed back directly.
   void AppendFromStream(IStream* stream) {
     Lock lock(cs_);
@@ -181,6 +189,7 @@ class BindCallback final : public RefCounted<IBindStatusCallback, IHttpNegotiate
   BoundedLog sequence_;  // a source may deliver its data in any number of pieces
   std::vector<uint8_t> bytes_;
   bool tooLarge_ = false;
+  volatile DWORD lastData_ = GetTickCount();
 };
 
 }  // namespace
@@ -223,10 +232,27 @@ FetchResult FetchUrl(const std::wstring& url, HANDLE cancel, DWORD timeoutMs,
       result.stopResult = S_OK;
     }
   } else if (SUCCEEDED(hr)) {
-    // Until stopped, cancelled, timed out or failed.
+    // Until stopped, cancelled, timed out, stalled or failed.
     HANDLE handles[2] = {callback->done(), cancel};
-    WaitPumpingAny(handles, cancel ? 2 : 1, timeoutMs);
+    const DWORD start = GetTickCount();
+    bool stalled = false;
+    for (;;) {
+      const DWORD elapsed = GetTickCount() - start;
+      if (timeoutMs != INFINITE && elapsed >= timeoutMs) break;
+      const DWORD quiet = callback->MsSinceData();
+      if (quiet >= FetchStallMs) {
+        stalled = true;
+        break;
+      }
+      DWORD wait = FetchStallMs - quiet;
+      if (timeoutMs != INFINITE) wait = std::min(wait, timeoutMs - elapsed);
+      if (WaitPumpingAny(handles, cancel ? 2 : 1, wait) != WAIT_TIMEOUT) break;
+    }
     callback->TakeResult(result);
+    if (stalled && !result.stopped) {
+      result.stalled = true;
+      result.stopResult = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+    }
     if (!result.stopped || result.tooLarge) callback->Abort();
   } else {
     callback->TakeResult(result);

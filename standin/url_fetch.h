@@ -24,17 +24,24 @@ struct FetchResult {
   BoundedLog sequence;  // the callback's notifications, in order (the newest)
   std::vector<uint8_t> bytes;
   bool tooLarge = false;  // more than kMaxFetchBytes arrived: the bind was aborted
-  bool Succeeded() const { return stopped && SUCCEEDED(stopResult) && !tooLarge; }
+  bool stalled = false;   // no data for FetchStallMs: given up (stopResult says ERROR_TIMEOUT)
+  bool Succeeded() const { return stopped && SUCCEEDED(stopResult) && !tooLarge && !stalled; }
 };
+
+// A source that sends nothing for this long is given up, so that it does not hold its load slot
+// (and its thread) for ever. The test variant may shorten it.
+inline constexpr DWORD kFetchStallMs = 30000;
+extern DWORD FetchStallMs;
 
 // No movie of the subset is larger (the reader's own limit); a fetch that brings more is
 // cut off there, whatever its header claimed.
 inline constexpr size_t kMaxFetchBytes = 64u * 1024u * 1024u;
 
-// Blocks until the bind stops, `cancel` is signalled (may be null) or timeoutMs passes, pumping
-// this thread's messages meanwhile. `progress` (may be empty) gets the running byte count and
-// the expected total (0 when unknown: from Content-Length, the moniker's progress maximum, or
-// an uncompressed SWF's FileLength) from whatever thread delivers data.
+// Blocks until the bind stops, `cancel` is signalled (may be null), timeoutMs passes or no
+// data has come for FetchStallMs, pumping this thread's messages meanwhile. `progress` (may be
+// empty) gets the running byte count and the expected total (0 when unknown: from Content-Length,
+// the moniker's progress maximum, or an uncompressed SWF's FileLength) from whatever thread
+// delivers data.
 FetchResult FetchUrl(const std::wstring& url, HANDLE cancel, DWORD timeoutMs,
                      const std::function<void(size_t received, size_t expected)>& progress);
 

@@ -459,7 +459,9 @@ swf::Movie PageMovie(std::vector<std::uint8_t> picture, const TPictureSize& size
   swf::DefineBitsJpeg bitmap;
   bitmap.id = kPictureBitmap;
   bitmap.image = std::move(picture);
-  bitmap.kind = size.kind == TPictureKind::kPng ? swf::ImageKind::kPng : swf::ImageKind::kJpeg;
+  bitmap.kind = size.kind == TPictureKind::kPng   ? swf::ImageKind::kPng
+                : size.kind == TPictureKind::kGif ? swf::ImageKind::kGif
+                                                  : swf::ImageKind::kJpeg;
   const bool turned = layout.orientation >= 5 && layout.orientation <= 8;
   swf::FillStyle fill;
   fill.type = swf::FillStyle::kClippedBitmap;

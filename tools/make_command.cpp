@@ -193,7 +193,14 @@ int Make(const TMakeOptions& o, std::ostream& out, bool interactive) {
     sizes.push_back(PagePictureSize(files[i], ReadPagePicture(files[i])));
   }
   if (interactive) out << "\n";
-  const auto [stageWidth, stageHeight] = MostCommonSize(sizes);
+  // Pages are laid out by their upright sizes; the fill matrix turns the stored picture.
+  std::vector<TPictureSize> upright = sizes;
+  for (TPictureSize& size : upright)
+    if (size.uprightWidth && size.uprightHeight) {
+      size.width = size.uprightWidth;
+      size.height = size.uprightHeight;
+    }
+  const auto [stageWidth, stageHeight] = MostCommonSize(upright);
 
   TBundleWriter writer;
   for (std::size_t i = 0; i < files.size(); ++i) {
@@ -205,9 +212,10 @@ int Make(const TMakeOptions& o, std::ostream& out, bool interactive) {
     layout.number = int(i) + 1;
     layout.count = int(files.size());
     layout.pageNumbers = o.pageNumbers;
+    layout.orientation = sizes[i].orientation;
     writer.AddEntry(
         PageMovieName(int(i) + 1),
-        BytesText(swf::WriteMovie(PageMovie(ReadPagePicture(files[i]), sizes[i], layout))));
+        BytesText(swf::WriteMovie(PageMovie(ReadPagePicture(files[i]), upright[i], layout))));
   }
   if (interactive) out << "\n";
 

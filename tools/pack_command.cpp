@@ -16,6 +16,8 @@
 #include "core/stream.h"
 #include "tools/command_options.h"
 #include "tools/make_command.h"
+#include "tools/pages_command.h"
+#include "tools/rescue_command.h"
 #include "tools/tool_files.h"
 #include "tools/web_command.h"
 
@@ -32,6 +34,8 @@ const char kUsage[] =
     "  extract BOOK.exe -o DIR [NAME...]\n"
     "  verify BOOK.exe\n"
     "  info BOOK.exe\n"
+    "  pages OLD.exe -o DIR [--thumbs-for-missing] [--skip-damaged]\n"
+    "  rescue OLD.exe -o NEW.exe [--caption TEXT] [--mode N] [--width W] [--height H] ...\n"
     "  web BOOK.exe -o DIR [--title TEXT] [--ruffle DIR] [--force] [--allow-script]\n"
     "Each command takes --help. Exit codes: 0 ok, 1 bad book, 2 bad usage.\n";
 
@@ -329,6 +333,12 @@ int RunPackCommand(const std::vector<std::string>& args, std::ostream& out, std:
   if (command == "make") {
     return RunMakeCommand(std::vector<std::string>(args.begin() + 1, args.end()), out, err,
                           interactive);
+  }
+  if (command == "pages")
+    return RunPagesCommand(std::vector<std::string>(args.begin() + 1, args.end()), out, err);
+  if (command == "rescue") {
+    return RunRescueCommand(std::vector<std::string>(args.begin() + 1, args.end()), out, err,
+                            interactive);
   }
   if (command == "web")
     return RunWebCommand(std::vector<std::string>(args.begin() + 1, args.end()), out, err);

@@ -253,6 +253,13 @@ TEST_F(InsideTheBookTest, UrlBindsGetExactlyTheBundleBytes) {
        "files/thumb/3.jpg",
        {"To load url 333[./files/thumb/3.jpg]", "To load url2[./files/thumb/3.jpg]",
         "Got .. url2_2[files/thumb/3.jpg]"}},
+      // An empty entry is an answer: empty content, a complete bind, and never the file of that
+      // name that lies on the disk beside the book.
+      {VirtualPath(L"files/empty.bin"),
+       "files/empty.bin",
+       {"To load url 333[files/empty.bin]", "To load url2[files/empty.bin]",
+        "Got .. url2[files/empty.bin]"}},
+      {L"files/empty.bin", "files/empty.bin", {"ContentProvider url[files/empty.bin]"}},
       {VirtualPath(L"files/./thumb/3.jpg"),
        nullptr,
        {"To load url 333[files/./thumb/3.jpg]", "To load url2[files/./thumb/3.jpg]"}},
@@ -327,6 +334,14 @@ TEST(PlayerWiring, RunsInsideARealBook) {
   const std::string book = folder + "\\player-wiring-book.exe";
   const std::string log = folder + "\\player-wiring-book.log";
   ::DeleteFileA(log.c_str());
+  // A file on the disk by the name of the book's empty entry, where the fallbacks would look.
+  ::CreateDirectoryA((folder + "\\files").c_str(), nullptr);
+  {
+    const ScopedHandle disk(::CreateFileA((folder + "\\files\\empty.bin").c_str(), GENERIC_WRITE, 0,
+                                          nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    ::WriteFile(disk.Get(), "from disk", 9, &written, nullptr);
+  }
   TBundleWriter writer;
   for (const TEntry& e : BookEntries()) writer.AddEntry(e.name, e.bytes);
   const std::string runtime = WholeFile(STANDIN_FLASH_PATH);

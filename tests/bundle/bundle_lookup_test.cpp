@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -90,6 +91,20 @@ std::string Extracted(const std::string& name, const std::string& book) {
   return out.DataString();
 }
 
+// Takes at most `room` bytes, then refuses.
+class TFullStream : public TStringStream {
+ public:
+  explicit TFullStream(std::size_t room) : room_(room) {}
+  std::size_t Write(const void* buffer, std::size_t count) override {
+    const std::size_t taken = std::min(count, room_);
+    room_ -= taken;
+    return taken == 0 ? 0 : TStringStream::Write(buffer, taken);
+  }
+
+ private:
+  std::size_t room_;
+};
+
 TEST_P(BundleLookup, NamesFindTheirEntries) {
   const std::string book = MakeBook("book.exe", kEntries, 1);
   const struct {
@@ -124,7 +139,21 @@ TEST_P(BundleLookup, NamesFindTheirEntries) {
     EXPECT_EQ(BundleEntryIndex(c.name, book), c.number);
     EXPECT_EQ(Loaded(c.name, book), c.bytes);
     EXPECT_EQ(Extracted(c.name, book), c.bytes == "<none>" ? "" : c.bytes);
+    TStringStream copy;
+    EXPECT_EQ(ExtractBundleEntry(c.name, copy, book), c.bytes != "<none>") << "copied whole";
   }
+}
+
+TEST_P(BundleLookup, ACopyThatCannotBeWrittenWholeSaysSo) {
+  const std::string book = MakeBook("book.exe", kEntries);
+  for (const std::size_t room : {std::size_t{0}, std::size_t{4}}) {
+    SCOPED_TRACE(room);
+    TFullStream out(room);
+    EXPECT_FALSE(ExtractBundleEntry("files/thumb/1.jpg", out, book));
+  }
+  TFullStream roomy(100);
+  EXPECT_TRUE(ExtractBundleEntry("files/thumb/1.jpg", roomy, book));
+  EXPECT_EQ(roomy.DataString(), "jpeg bytes");
 }
 
 TEST_P(BundleLookup, LoadedStreamHoldsTheEntryAndStandsAtItsEnd) {

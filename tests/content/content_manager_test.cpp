@@ -329,22 +329,71 @@ TEST_F(ManagerFixture, AVirtualNameOfAnUnknownControlFails) {
   EXPECT_THAT(runtime->Calls(), IsEmpty());
 }
 
-TEST_F(ManagerFixture, FailingHandlersAreContainedAtTheBind) {
+// A handler that fails ends the bind once, with an error: as the bind's result when the runtime
+// has heard nothing yet, else through its callback, never as a short success.
+TEST_F(ManagerFixture, FailingHandlersEndTheBindWithAnError) {
+  const std::string failed = "OnStopBinding 0x800c0008";  // INET_E_DOWNLOAD_FAILURE
   ContentManager->RegisterControl(1, control.Get());
   control->onLoadEx = [](const std::wstring&, TStream*, bool&) { throw Error("handler failed"); };
   auto runtime = TRecordingCallback::Create(false);
   EXPECT_EQ(Bind(ForwardSlashURL(1, L"a.swf"), runtime.Get()), MK_E_NOSTORAGE);
+  EXPECT_THAT(runtime->Calls(), IsEmpty());
 
-  // A write the runtime refuses fails the plain event's copy; the bind says nobody served it.
+  // A write the runtime refuses fails the plain event's copy after the start was announced.
   control->onLoadEx = nullptr;
   control->onLoad = [](const std::wstring&, TStream* stream) { stream->WriteBuffer("x", 1); };
   auto refusing = TRecordingCallback::Create(false);
   refusing->dataResult = E_ABORT;
-  EXPECT_EQ(Bind(ForwardSlashURL(1, L"a.swf"), refusing.Get()), MK_E_NOSTORAGE);
+  EXPECT_EQ(Bind(ForwardSlashURL(1, L"a.swf"), refusing.Get()), MK_S_ASYNCHRONOUS);
+  EXPECT_THAT(refusing->Calls(), ElementsAre("OnStartBinding 0 none", "OnData 5 1", failed));
 
+  auto global = TRecordingCallback::Create(false);
   ContentManager->SetGlobalContentHandler(
       [](const std::wstring&, TStream*, bool&) { throw std::runtime_error("global failed"); });
-  EXPECT_EQ(Bind(L"http://nowhere.invalid/x", runtime.Get()), MK_E_NOSTORAGE);
+  EXPECT_EQ(Bind(L"http://nowhere.invalid/x", global.Get()), MK_E_NOSTORAGE);
+  EXPECT_THAT(global->Calls(), IsEmpty());
+
+  // A handler that took the stream, wrote a part and could not read the rest: the part is not
+  // passed off as the whole, whether it freed the stream before raising or keeps it.
+  for (const bool freesIt : {true, false}) {
+    SCOPED_TRACE(freesIt ? "stream freed" : "stream kept");
+    std::unique_ptr<TStream> kept;
+    ContentManager->SetGlobalContentHandler(
+        [&](const std::wstring&, TStream* stream, bool& handled) {
+          std::unique_ptr<TStream> taken(stream);
+          handled = true;
+          taken->WriteBuffer("part", 4);
+          if (!freesIt) kept = std::move(taken);
+          throw Error("read failed");
+        });
+    auto partial = TRecordingCallback::Create(false);
+    EXPECT_EQ(Bind(L"http://nowhere.invalid/part", partial.Get()), MK_S_ASYNCHRONOUS);
+    kept.reset();
+    EXPECT_THAT(partial->Calls(), ElementsAre("OnStartBinding 0 none", "OnData 5 4", failed));
+  }
+}
+
+// A handler that answers with no bytes has answered: the bind completes with empty content and
+// looks nowhere else, on both roads. (A handler that does not write at all has not answered.)
+TEST_F(ManagerFixture, AnEmptyAnswerCompletesTheBindWithNoBytes) {
+  WriteFile(directory / "files" / "empty.bin", "from disk");
+  ContentManager->RegisterControl(2, control.Get());
+  control->base = BaseURL();
+  control->onLoad = [](const std::wstring&, TStream* stream) { stream->Write("", 0); };
+  ContentManager->SetGlobalContentHandler([](const std::wstring&, TStream* stream, bool& handled) {
+    handled = true;
+    stream->Write("", 0);
+    delete stream;
+  });
+  for (const std::wstring& url :
+       {ForwardSlashURL(2, L"files/empty.bin"), BaseURL() + L"/files/empty.bin"}) {
+    SCOPED_TRACE(Narrow(url));
+    auto runtime = TRecordingCallback::Create(false);
+    EXPECT_EQ(Bind(url, runtime.Get()), MK_S_ASYNCHRONOUS);
+    EXPECT_THAT(runtime->Calls(),
+                ElementsAre("OnStartBinding 0 none", "OnData 5 0", "OnStopBinding 0x00000000"));
+    EXPECT_EQ(runtime->Data(), "");
+  }
 }
 
 // ---- files ----

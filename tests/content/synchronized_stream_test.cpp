@@ -185,6 +185,35 @@ TEST(CallOnGUIThread, EndingTheContentManagerWhileAWorkerMarshalsIsSafe) {
   }
 }
 
+// The GUI thread's loop has ended and it will dispatch nothing more: the step a worker is waiting
+// for runs when the thread says so, on that thread, and every later step is refused at once
+// instead of waiting for ever.
+TEST(CallOnGUIThread, OnceTheLoopHasEndedWaitingStepsRunAndLaterOnesAreRefused) {
+  TGUIThread gui;
+  std::atomic<DWORD> ranOn{0};
+  std::thread waiting([&] { CallOnGUIThread([&] { ranOn = ::GetCurrentThreadId(); }); });
+  // The step is queued once its wake message is posted here; nothing here dispatches it.
+  MSG wake;
+  while (!::PeekMessageW(&wake, nullptr, 0, 0, PM_NOREMOVE | PM_QS_POSTMESSAGE)) ::Sleep(1);
+  gui.Close();
+  waiting.join();
+  EXPECT_EQ(ranOn.load(), gui.ThreadId());
+
+  std::atomic<bool> refused{false};
+  std::thread late([&] {
+    try {
+      CallOnGUIThread([] {});
+    } catch (const Error&) {
+      refused = true;
+    }
+  });
+  late.join();  // returns without any message dispatched here
+  EXPECT_TRUE(refused.load());
+  int here = 0;
+  CallOnGUIThread([&] { ++here; });  // the thread itself still runs its own steps
+  EXPECT_EQ(here, 1);
+}
+
 constexpr wchar_t ModalTitle[] = L"content modal loop";
 
 void CALLBACK CancelModalBox(HWND, UINT, UINT_PTR, DWORD) {

@@ -1,13 +1,15 @@
 // A control destroyed while the content layer still holds it: a bind on a worker thread whose
 // handler is running, and an open in-memory file. The control lives in a buffer that is poisoned
 // as soon as it is destroyed, so any later call into it would jump through a garbage vtable.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <atomic>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "../content/content_test_support.h"
 #include "content/content_manager.h"
@@ -176,6 +178,45 @@ TEST_F(Destruction, ControlsDestroyedAmidWorkersBindingAndReadingFiles) {
     workers.clear();
     EXPECT_GT(served + refused, 0);
   }
+}
+
+// The base that a binding thread or a file open falls back to is the one the control took on its
+// own thread when the base was set: no other thread calls into the runtime object, which belongs
+// to the control's thread (and whose control may be going meanwhile).
+TEST_F(Destruction, BindingThreadsTakeTheBaseWithoutCallingTheRuntimeObject) {
+  TFlashPlayerControl& control = MakeControl();
+  ASSERT_NE(fake, nullptr);
+  std::mutex lock;
+  std::vector<DWORD> baseAskedOn;
+  fake->onLog = [&](const std::string& call) {
+    if (call != "get_Base") return;
+    const std::lock_guard<std::mutex> guard(lock);
+    baseAskedOn.push_back(::GetCurrentThreadId());
+  };
+  const std::wstring url = ServedURL(control, L"files/none.swf");  // nobody answers it
+  TVirtualName name;
+  ASSERT_TRUE(ParseVirtualName(url, name));
+  const ComPtr<IFlashPlayerControlBase> link = ContentManager->FindControl(name.controlNumber);
+  ASSERT_NE(link, nullptr);
+
+  for (const wchar_t* base : {L"file:///Z:/nowhere/first", L"file:///Z:/nowhere/second"}) {
+    SCOPED_TRACE(testing_support::Narrow(base));
+    fake->texts["Base"] = base;  // what the runtime answers from now on
+    control.SetBase(base);
+    std::wstring seen;
+    {
+      TWorkerThread worker([&] {
+        auto callback = TRecordingCallback::Create(true);
+        Bind(url, callback.Get());
+        const HANDLE file = OpenServed(ServedPath(url));
+        if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
+        seen = ContentManager->ControlBaseDirectory(link.Get());
+      });
+    }
+    EXPECT_EQ(seen, base);
+  }
+  const std::lock_guard<std::mutex> guard(lock);
+  for (const DWORD thread : baseAskedOn) EXPECT_EQ(thread, ::GetCurrentThreadId());
 }
 
 }  // namespace

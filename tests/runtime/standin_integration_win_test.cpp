@@ -74,6 +74,8 @@ class TScopedBSTR {
 class StandinIntegration : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
+    // A source that sends nothing is given up after this long (30 s as books carry it).
+    ::SetEnvironmentVariableA("STANDIN_TEST_FETCH_STALL_MS", "1500");
     StartControlUnitWithStandInRuntime();
     ASSERT_NE(CodeProvider, nullptr);
     ASSERT_NE(CodeProvider->Loader, nullptr);
@@ -348,6 +350,58 @@ TEST_F(StandinIntegration, UnansweredVirtualNamesFallBackToTheControlsBase) {
   ::DeleteFileW(file.c_str());
   ::RemoveDirectoryW((folder + L"\\files").c_str());
   ::RemoveDirectoryW(folder.c_str());
+}
+
+DWORD WINAPI TrickleAndFree(void* parameter) {
+  std::unique_ptr<TStream> kept(static_cast<TStream*>(parameter));
+  try {
+    for (int i = 0; i < 6; ++i) {
+      ::Sleep(500);  // 3 s in all, twice the stall time, but never 1.5 s without data
+      kept->WriteBuffer("t", 1);
+    }
+  } catch (...) {
+    return 1;
+  }
+  return 0;
+}
+
+// A source that takes the request and then sends nothing does not hold the fetch for ever: it
+// gives up once no data has come for the stall time. One that keeps sending, however slowly, is
+// waited for to its end.
+TEST_F(StandinIntegration, AFetchWithoutDataGivesUpAndASlowOneIsWaitedFor) {
+  std::unique_ptr<TStream> silent;
+  HANDLE trickler = nullptr;
+  ContentManager->SetGlobalContentHandler(
+      [&](const std::wstring& url, TStream* stream, bool& handled) {
+        handled = true;
+        if (url.find(L"silent") != std::wstring::npos)
+          silent.reset(stream);
+        else
+          trickler = ::CreateThread(nullptr, 0, &TrickleAndFree, stream, 0, nullptr);
+      });
+  TScopedBSTR data, report;
+  ASSERT_EQ(surface_->BindUrl(STANDIN_ON_WORKER, L"http://pageturn.invalid/silent.bin", -1,
+                              data.Out(), report.Out()),
+            S_OK);
+  auto fields = ParseReport(report.Get());
+  EXPECT_EQ(fields["hr"], Hex(MkSAsynchronous));
+  EXPECT_EQ(fields["stalled"], "1");
+  EXPECT_EQ(fields["stopped"], "0");
+  EXPECT_EQ(fields["stop_hr"], Hex(HRESULT_FROM_WIN32(ERROR_TIMEOUT)));
+  silent.reset();
+
+  TScopedBSTR slowData, slowReport;
+  ASSERT_EQ(surface_->BindUrl(STANDIN_ON_WORKER, L"http://pageturn.invalid/slow.bin", -1,
+                              slowData.Out(), slowReport.Out()),
+            S_OK);
+  ASSERT_NE(trickler, nullptr);
+  EXPECT_EQ(::WaitForSingleObject(trickler, 10000), WAIT_OBJECT_0);
+  ::CloseHandle(trickler);
+  fields = ParseReport(slowReport.Get());
+  EXPECT_EQ(fields["stalled"], "0");
+  EXPECT_EQ(fields["stopped"], "1");
+  EXPECT_EQ(fields["stop_hr"], "0x00000000");
+  EXPECT_EQ(Bytes(slowData.Get()), "tttttt");
 }
 
 // The stand-in's window classes are registered under private names and its windows find them;

@@ -264,7 +264,7 @@ TEST_F(MakeCommand, BadInputIsNamedAndWritesNothing) {
   WriteFileBytes(PathOf("good/1.png"), Png(10, 10));
   WriteFileBytes(PathOf("text/1.png"), Png(10, 10));
   WriteFileBytes(PathOf("text/2 notes.txt"), "just words");
-  WriteFileBytes(PathOf("gif/1.gif"), "GIF89a....");
+  WriteFileBytes(PathOf("gif/1.gif"), "GIF89a\x01");
   WriteFileBytes(PathOf("wide/1.png"), Png(8192, 10));
   WriteFileBytes(PathOf("many/1.jpg"), Jpeg(5000, 4000));
   WriteFileBytes(PathOf("cut/1.jpg"), Jpeg(10, 10).substr(0, 30));
@@ -284,8 +284,11 @@ TEST_F(MakeCommand, BadInputIsNamedAndWritesNothing) {
       {"not a picture",
        {PathOf("text"), "-o", PathOf("old.exe")},
        1,
-       "\"2 notes.txt\": not a JPEG or PNG picture"},
-      {"GIF", {PathOf("gif"), "-o", PathOf("old.exe")}, 1, "\"1.gif\": not a JPEG or PNG"},
+       "\"2 notes.txt\": not a JPEG, PNG or GIF picture"},
+      {"GIF cut in its screen size",
+       {PathOf("gif"), "-o", PathOf("old.exe")},
+       1,
+       "\"1.gif\": GIF without its screen size"},
       {"too wide",
        {PathOf("wide"), "-o", PathOf("old.exe")},
        1,
@@ -360,6 +363,8 @@ TEST(PagePictures, SizesComeFromTheHeaders) {
       {"JPEG with fill bytes before a marker",
        std::string("\xFF\xD8\xFF\xFF\xFF\xC0\0\x0B\x08\0\x02\0\x03\x01\x01\x11\0", 17),
        TPictureKind::kJpeg, 3, 2},
+      {"GIF89a", std::string("GIF89a\x01\x02\x03\x04", 10), TPictureKind::kGif, 0x0201, 0x0403},
+      {"GIF87a", std::string("GIF87a\x0A\0\x14\0", 10), TPictureKind::kGif, 10, 20},
   };
   for (const auto& c : good) {
     SCOPED_TRACE(c.name);
@@ -395,6 +400,99 @@ TEST(PagePictures, SizesComeFromTheHeaders) {
     const auto* data = reinterpret_cast<const std::uint8_t*>(c.bytes.data());
     EXPECT_THROW(ReadPictureSize({data, c.bytes.size()}), Error) << c.name;
   }
+}
+
+// A JPEG whose first segment is APP1 "Exif" with IFD0 = `entries` (tag, type, count, value),
+// in either byte order.
+struct TExifEntry {
+  std::uint16_t tag, type;
+  std::uint32_t count, value;
+};
+std::string ExifJpeg(std::uint16_t width, std::uint16_t height, bool bigEndian,
+                     std::vector<TExifEntry> entries) {
+  auto u16 = [&](std::uint32_t v) {
+    return bigEndian ? std::string{char(v >> 8), char(v)} : std::string{char(v), char(v >> 8)};
+  };
+  auto u32 = [&](std::uint32_t v) {
+    return bigEndian ? u16(v >> 16) + u16(v & 0xFFFF) : u16(v & 0xFFFF) + u16(v >> 16);
+  };
+  std::string tiff =
+      (bigEndian ? "MM" : "II") + u16(42) + u32(8) + u16(std::uint32_t(entries.size()));
+  for (const TExifEntry& e : entries) {
+    tiff += u16(e.tag) + u16(e.type) + u32(e.count);
+    // A SHORT value sits left-aligned in the 4-byte field.
+    tiff += e.type == 3 ? u16(e.value) + u16(0) : u32(e.value);
+  }
+  tiff += u32(0);  // no next IFD
+  const std::string app1 = std::string("Exif\0\0", 6) + tiff;
+  const std::size_t length = app1.size() + 2;
+  return std::string("\xFF\xD8\xFF\xE1", 4) + char(length >> 8) + char(length) + app1 +
+         Jpeg(width, height).substr(2);
+}
+
+TEST(PagePictures, ExifOrientationAndTheUprightSize) {
+  for (const bool bigEndian : {false, true}) {
+    for (std::uint8_t orientation = 1; orientation <= 8; ++orientation) {
+      SCOPED_TRACE(::testing::Message() << (bigEndian ? "MM " : "II ") << int(orientation));
+      // Another tag first, as cameras write them (Make, ASCII, past the entries).
+      const std::string bytes =
+          ExifJpeg(640, 480, bigEndian, {{0x010F, 2, 6, 100}, {0x0112, 3, 1, orientation}});
+      const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+      const TPictureSize size = ReadPictureSize({data, bytes.size()});
+      EXPECT_EQ(size.orientation, orientation);
+      EXPECT_EQ(size.width, 640u);
+      EXPECT_EQ(size.height, 480u);
+      const bool turned = orientation >= 5;
+      EXPECT_EQ(size.uprightWidth, turned ? 480u : 640u);
+      EXPECT_EQ(size.uprightHeight, turned ? 640u : 480u);
+    }
+  }
+  // A broken or missing tag reads as upright; the picture itself is still taken.
+  const struct {
+    const char* name;
+    std::string bytes;
+  } upright[] = {
+      {"no EXIF", Jpeg(640, 480)},
+      {"no orientation tag", ExifJpeg(640, 480, false, {{0x010F, 2, 6, 100}})},
+      {"value 0", ExifJpeg(640, 480, false, {{0x0112, 3, 1, 0}})},
+      {"value 9", ExifJpeg(640, 480, true, {{0x0112, 3, 1, 9}})},
+      {"type LONG", ExifJpeg(640, 480, false, {{0x0112, 4, 1, 6}})},
+      {"two values", ExifJpeg(640, 480, false, {{0x0112, 3, 2, 6}})},
+      {"IFD past the segment",
+       [] {
+         std::string b = ExifJpeg(640, 480, false, {{0x0112, 3, 1, 6}});
+         b[6 + 6 + 4] = char(0xF0);  // IFD0 offset
+         return b;
+       }()},
+      {"more entries than the segment holds",
+       [] {
+         std::string b = ExifJpeg(640, 480, false, {{0x0112, 3, 1, 6}});
+         b[6 + 6 + 8] = char(0x40);  // entry count
+         b[6 + 6 + 10] = 0;          // the one entry is another tag
+         return b;
+       }()},
+      {"not TIFF",
+       [] {
+         std::string b = ExifJpeg(640, 480, false, {{0x0112, 3, 1, 6}});
+         b[6 + 6 + 2] = 43;
+         return b;
+       }()},
+  };
+  for (const auto& c : upright) {
+    SCOPED_TRACE(c.name);
+    const auto* data = reinterpret_cast<const std::uint8_t*>(c.bytes.data());
+    const TPictureSize size = ReadPictureSize({data, c.bytes.size()});
+    EXPECT_EQ(size.orientation, 1);
+    EXPECT_EQ(size.uprightWidth, 640u);
+    EXPECT_EQ(size.uprightHeight, 480u);
+  }
+  // PNG and GIF have no orientation: upright is as stored.
+  const std::string png = Png(30, 70);
+  const TPictureSize pngSize =
+      ReadPictureSize({reinterpret_cast<const std::uint8_t*>(png.data()), png.size()});
+  EXPECT_EQ(pngSize.orientation, 1);
+  EXPECT_EQ(pngSize.uprightWidth, 30u);
+  EXPECT_EQ(pngSize.uprightHeight, 70u);
 }
 
 TEST(PagePictures, NaturalOrder) {
