@@ -117,6 +117,15 @@ TPictureSize JpegSize(std::span<const std::uint8_t> b) {
   }
 }
 
+// What Windows writes into picture folders by itself (thumbnail caches, folder settings).
+// Names starting with a dot (.DS_Store) and folders (__MACOSX) are left out anyway.
+bool IsPlatformFile(const std::string& name) {
+  std::string lower = name;
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  return lower == "thumbs.db" || lower == "desktop.ini" || lower == "ehthumbs.db";
+}
+
 }  // namespace
 
 TPictureSize ReadPictureSize(std::span<const std::uint8_t> bytes) {
@@ -170,7 +179,7 @@ std::vector<TPagePicture> ListPageFiles(const std::string& folder) {
   for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
     if (!it->is_regular_file(error)) continue;
     const std::string name = it->path().filename().string();
-    if (name.empty() || name[0] == '.') continue;
+    if (name.empty() || name[0] == '.' || IsPlatformFile(name)) continue;
     pages.push_back({name, it->path().string()});
   }
   if (error) throw Error("Cannot read folder \"" + folder + "\": " + error.message());

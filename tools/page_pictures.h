@@ -41,8 +41,9 @@ struct TPagePicture {
   std::string path;
 };
 
-// The regular files of the folder (not its subfolders, not hidden dot-files), in natural order
-// of their names. Raises Error when the folder cannot be read.
+// The regular files of the folder (not its subfolders, not hidden dot-files, not the files
+// that Windows keeps there: Thumbs.db, ehthumbs.db, desktop.ini), in natural order of their
+// names. Raises Error when the folder cannot be read.
 std::vector<TPagePicture> ListPageFiles(const std::string& folder);
 
 // The largest picture a page movie holds: what Flash runtimes draw as one bitmap.
