@@ -146,8 +146,8 @@ TImage LosslessPixels(const swf::DefineBitsLossless& tag) {
 
 // JPEG3 (and 4): the JPEG as it is where its alpha is fully opaque, else a PNG with that alpha.
 // PNG and GIF data carry their own transparency and are taken as stored.
-TPagePicture Jpeg3Picture(const swf::DefineBitsJpeg& tag, const TMovieBitmap& bitmap,
-                          TPagePicture picture) {
+TTakenPicture Jpeg3Picture(const swf::DefineBitsJpeg& tag, const TMovieBitmap& bitmap,
+                           TTakenPicture picture) {
   if (tag.kind != swf::ImageKind::kJpeg) {
     picture.fileName += Extension(tag.kind);
     picture.bytes = tag.image;
@@ -261,8 +261,8 @@ std::optional<std::vector<std::uint8_t>> TOldBook::Entry(const std::string& name
   return bytes.Bytes();
 }
 
-std::optional<TPagePicture> TakePagePicture(const TOldBook& book, int page) {
-  TPagePicture picture;
+std::optional<TTakenPicture> TakePagePicture(const TOldBook& book, int page) {
+  TTakenPicture picture;
   picture.page = page;
   picture.source = OldPageMovieName(page);
   picture.fileName = std::to_string(page);
@@ -309,8 +309,8 @@ std::optional<TPagePicture> TakePagePicture(const TOldBook& book, int page) {
   }
 }
 
-std::optional<TPagePicture> TakeThumbnail(const TOldBook& book, int page) {
-  TPagePicture picture;
+std::optional<TTakenPicture> TakeThumbnail(const TOldBook& book, int page) {
+  TTakenPicture picture;
   picture.page = page;
   picture.source = OldThumbnailName(page);
   std::optional<std::vector<std::uint8_t>> bytes = book.Entry(picture.source);
@@ -331,13 +331,13 @@ std::optional<TPagePicture> TakeThumbnail(const TOldBook& book, int page) {
 }
 
 void TakePagePictures(const TOldBook& book, const TTakeOptions& options, std::ostream& out,
-                      const std::function<void(const TPagePicture&)>& take) {
+                      const std::function<void(const TTakenPicture&)>& take) {
   const std::vector<int> pages = book.Pages();
   if (pages.empty()) throw Error("The book has no page movies (files/large/N.swf)");
   std::vector<int> missing;
   std::vector<std::string> damaged;
   for (const int page : pages) {
-    std::optional<TPagePicture> picture;
+    std::optional<TTakenPicture> picture;
     try {
       picture = TakePagePicture(book, page);
     } catch (const std::exception& e) {

@@ -36,7 +36,7 @@ class TOldBook {
   std::map<int, std::int32_t> pages_;            // page number to entry
 };
 
-struct TPagePicture {
+struct TTakenPicture {
   int page = 0;
   std::string fileName;  // "N.jpg", "N.png" or "N.gif"
   std::vector<std::uint8_t> bytes;
@@ -55,13 +55,13 @@ struct TTakeOptions {
 // page with its reason, once all pages were looked at; a book without page movies is an Error
 // too.
 void TakePagePictures(const TOldBook& book, const TTakeOptions& options, std::ostream& out,
-                      const std::function<void(const TPagePicture&)>& take);
+                      const std::function<void(const TTakenPicture&)>& take);
 
 // One page: its picture, or none when the movie shows no bitmap. Raises Error with the reason
 // when the movie or its picture is damaged (or an LZMA-compressed movie).
-std::optional<TPagePicture> TakePagePicture(const TOldBook& book, int page);
+std::optional<TTakenPicture> TakePagePicture(const TOldBook& book, int page);
 // The page's thumbnail as it is stored; none when absent or no picture.
-std::optional<TPagePicture> TakeThumbnail(const TOldBook& book, int page);
+std::optional<TTakenPicture> TakeThumbnail(const TOldBook& book, int page);
 
 // A folder of its own beside `target` for one run ("target.SUFFIX-PID-K"), removed with what it
 // holds unless kept; what a command writes goes there first, so that nothing half-written is

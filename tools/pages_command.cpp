@@ -60,7 +60,7 @@ int Pages(const TPagesOptions& o, std::ostream& out) {
   const TOldBook book(o.book);
   TScratchFolder folder(o.output, "partial");
   std::size_t written = 0;
-  TakePagePictures(book, o.take, out, [&](const TPagePicture& picture) {
+  TakePagePictures(book, o.take, out, [&](const TTakenPicture& picture) {
     folder.Write(picture.fileName, picture.bytes);
     ++written;
   });

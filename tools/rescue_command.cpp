@@ -109,7 +109,7 @@ int Rescue(const TRescueOptions& o, std::ostream& out, bool interactive) {
       << "\n";
 
   TScratchFolder pages(o.output, "pages");
-  TakePagePictures(book, o.take, out, [&](const TPagePicture& picture) {
+  TakePagePictures(book, o.take, out, [&](const TTakenPicture& picture) {
     pages.Write(picture.fileName, picture.bytes);
   });
   std::vector<std::string> args = {pages.path(),
