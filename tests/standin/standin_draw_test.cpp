@@ -20,6 +20,7 @@
 #include "standin_test_surface.h"
 #include "swf/swf_reader.h"
 #include "swf/swf_writer.h"
+#include "tests/support/jpeg_tables.h"
 #include "tools/book_movies.h"
 #include "window_harness.h"
 
@@ -431,22 +432,6 @@ TEST_F(Player, EveryBitmapKindIsDecoded) {
   }
 }
 
-// Older movies split their JPEGs: the quantisation and Huffman tables (DQT, DHT) once per movie
-// in JPEGTables, each DefineBits holding the rest. Split by walking the segments up to the scan.
-std::pair<Bytes, Bytes> SplitTables(const Bytes& jpeg) {
-  Bytes tables = {0xFF, 0xD8}, frame = {0xFF, 0xD8};
-  size_t pos = 2;
-  while (pos + 4 <= jpeg.size() && jpeg[pos + 1] != 0xDA) {
-    const size_t length = size_t(jpeg[pos + 2]) << 8 | jpeg[pos + 3];
-    Bytes& into = jpeg[pos + 1] == 0xDB || jpeg[pos + 1] == 0xC4 ? tables : frame;
-    into.insert(into.end(), jpeg.begin() + pos, jpeg.begin() + pos + 2 + length);
-    pos += 2 + length;
-  }
-  tables.insert(tables.end(), {0xFF, 0xD9});
-  frame.insert(frame.end(), jpeg.begin() + pos, jpeg.end());
-  return {tables, frame};
-}
-
 // DefineBits with the movie's JPEGTables; DefineBitsJPEG2 whose tables stream (with a value that
 // looks like a frame header) comes first; DefineBitsJPEG3 holding a PNG, whose alpha block would
 // clear it all: PNG carries its own transparency.
@@ -456,7 +441,7 @@ TEST_F(Player, JpegTablesAndJpeg3AlphaAreReadAsFlashReadsThem) {
     for (int x = 0; x < 8; ++x) halves[y * 8 + x] = x < 4 ? kRed : kGreen;
   const Bytes jpeg = Encode(GUID_ContainerFormatJpeg, 8, 8, halves);
   const Bytes png = Encode(GUID_ContainerFormatPng, 8, 8, halves);
-  const auto [tables, frame] = SplitTables(jpeg);
+  const auto [tables, frame] = SplitJpegTables(jpeg);
   ASSERT_GT(tables.size(), 4u + 60) << "the encoder's tables";
   ASSERT_EQ(frame.size() + tables.size() - 4, jpeg.size());
 

@@ -13,6 +13,7 @@
 #include "bundle/bundle_names.h"
 #include "bundle/exe_ext_reader.h"
 #include "old_book_builder.h"
+#include "tests/support/jpeg_tables.h"
 #include "tools/imaging.h"
 #include "tools/pack_command.h"
 #include "tools/rescue_command.h"
@@ -58,21 +59,6 @@ Bytes Premultiplied(const TImage& image) {
   return argb;
 }
 
-// Tables (DQT, DHT) in a stream of their own, the rest in another: how DefineBits stores them.
-std::pair<Bytes, Bytes> SplitTables(const Bytes& jpeg) {
-  Bytes tables = {0xFF, 0xD8}, frame = {0xFF, 0xD8};
-  size_t pos = 2;
-  while (pos + 4 <= jpeg.size() && jpeg[pos + 1] != 0xDA) {
-    const size_t length = size_t(jpeg[pos + 2]) << 8 | jpeg[pos + 3];
-    Bytes& into = jpeg[pos + 1] == 0xDB || jpeg[pos + 1] == 0xC4 ? tables : frame;
-    into.insert(into.end(), jpeg.begin() + pos, jpeg.begin() + pos + 2 + length);
-    pos += 2 + length;
-  }
-  Append(tables, {0xFF, 0xD9});
-  frame.insert(frame.end(), jpeg.begin() + pos, jpeg.end());
-  return {tables, frame};
-}
-
 // A page movie: the picture (character 1, w x h) in a shape placed at 1:1, a small bitmap
 // beside it, and tags of every other kind around them.
 Bytes PageMovie(const Bytes& definitions, uint32_t w, uint32_t h) {
@@ -98,7 +84,7 @@ class OldBook : public testing::TempFolder {
     WriteFileBytes(PathOf("flash.ocx"), "MZ the runtime");
     // Every picture in a form of its own; page 7 shows none (its thumbnail may stand in).
     const Bytes jpeg1 = EncodeJpeg(Pattern(120, 160, 10));
-    const auto [tables, frame] = SplitTables(jpeg1);
+    const auto [tables, frame] = SplitJpegTables(jpeg1);
     jpeg2_ = EncodeJpeg(Pattern(160, 120, 40));
     png3_ = EncodePng(Pattern(90, 60, 70, true));
     jpeg4_ = EncodeJpeg(Pattern(64, 48, 100));

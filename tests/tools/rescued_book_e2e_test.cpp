@@ -13,6 +13,7 @@
 
 #include "old_book_builder.h"
 #include "tests/e2e/book_harness.h"
+#include "tests/support/jpeg_tables.h"
 #include "tools/imaging.h"
 #include "tools/pack_command.h"
 
@@ -34,21 +35,6 @@ TImage PagePixels(std::uint32_t colour, bool clearCorner) {
           {std::uint8_t(colour >> 16), std::uint8_t(colour >> 8), std::uint8_t(colour),
            std::uint8_t(clearCorner && x < 20 && y < 20 ? 0 : 255)});
   return image;
-}
-
-// Tables (DQT, DHT) in a stream of their own, the rest in another: how DefineBits stores them.
-std::pair<Bytes, Bytes> SplitTables(const Bytes& jpeg) {
-  Bytes tables = {0xFF, 0xD8}, frame = {0xFF, 0xD8};
-  size_t pos = 2;
-  while (pos + 4 <= jpeg.size() && jpeg[pos + 1] != 0xDA) {
-    const size_t length = size_t(jpeg[pos + 2]) << 8 | jpeg[pos + 3];
-    Bytes& into = jpeg[pos + 1] == 0xDB || jpeg[pos + 1] == 0xC4 ? tables : frame;
-    into.insert(into.end(), jpeg.begin() + pos, jpeg.begin() + pos + 2 + length);
-    pos += 2 + length;
-  }
-  Append(tables, {0xFF, 0xD9});
-  frame.insert(frame.end(), jpeg.begin() + pos, jpeg.end());
-  return {tables, frame};
 }
 
 Bytes PageMovie(const Bytes& definitions) {
@@ -81,7 +67,7 @@ class RescuedBook : public ::testing::Test {
     Bytes premultiplied;  // ARGB of the fourth colour, opaque
     for (std::size_t i = 0; i < kWidth * kHeight; ++i)
       premultiplied.insert(premultiplied.end(), {0xFF, 0xE0, 0xC0, 0x20});
-    const auto [tables, frame] = SplitTables(EncodeJpeg(PagePixels(kColours[0], false)));
+    const auto [tables, frame] = SplitJpegTables(EncodeJpeg(PagePixels(kColours[0], false)));
     Bytes alpha(kWidth * kHeight, 0xFF);
     for (int y = 0; y < 20; ++y)
       for (int x = 0; x < 20; ++x) alpha[y * kWidth + x] = 0;
